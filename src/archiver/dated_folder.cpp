@@ -1,0 +1,43 @@
+#include "archiver/dated_folder.h"
+
+#include <climits>
+
+#include "runtime/block_file.h"
+#include "runtime/console.h"
+#include "runtime/paths.h"
+#include "runtime/search.h"
+
+namespace {
+
+constexpr int32_t StatusAlreadyExists = 183;
+
+std::string TwoDigits(int32_t value) { return (value < 10 ? "0" : "") + DecimalText(value); }
+
+}  // namespace
+
+LocalDate ReadLocalDate() {
+  os::LocalDate today = os::Sys().Today();
+  return LocalDate{today.year, today.month, today.day};
+}
+
+bool FolderExists(const std::string& name) {
+  std::string copy = name;
+  if (EndsWithDelimiter(copy)) copy.pop_back();
+  SearchEntry entry;
+  return OsLookUp(copy, AnyEntryMask, entry) == 0;
+}
+
+bool CreateFolder(const std::string& path) { return MakeDirectory(path) == 0; }
+
+std::string MakeDatedFolder(const std::string& root) {
+  LocalDate date = ReadLocalDate();
+  std::string prefix = root + PathDelimiter() + DecimalText(date.year) + TwoDigits(date.month) + TwoDigits(date.day);
+  for (int32_t sequence = 1;; ++sequence) {
+    std::string candidate = prefix + TwoDigits(sequence);
+    if (FolderExists(candidate) && sequence < INT32_MAX) continue;
+    // Another run may take the name between the test and the creation: then
+    // the number is taken, and runs never share a folder.
+    if (MakeDirectory(candidate) == StatusAlreadyExists && sequence < INT32_MAX) continue;
+    return candidate;
+  }
+}

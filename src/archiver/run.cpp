@@ -1,0 +1,104 @@
+#include "archiver/run.h"
+
+#include "archiver/archive_file.h"
+#include "archiver/dated_folder.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
+#include "runtime/failure.h"
+#include "runtime/paths.h"
+#include "runtime/search.h"
+
+namespace {
+
+void WriteLine(std::string_view text) {
+  WriteText(StandardOutput, text);
+  EndLine(StandardOutput);
+  CheckIoStatus();
+}
+
+[[noreturn]] void ShowUsage() {
+  WriteLine(UsageLine1(ArgumentAt(0)));
+  WriteLine("");
+  WriteLine(" All files matching Filepattern will be archived to files with the same");
+  WriteLine(" name to a subdir in the Archive subdir (Archive Dir will be created if needed).");
+  WriteLine(" If ArchiveDir is not entered 'Archive' is used (don't use full path!)");
+  WriteLine(" Original files will be deleted if /d option is used");
+  WriteLine("   example: Stowit *.log backup /d");
+  WriteLine("");
+  WriteLine(" Stowbox v1.0 - copies matching files into a new dated folder on every run");
+  EndProcess(5);
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  return text;
+}
+
+}  // namespace
+
+bool IsUsageRequest(int count, std::string_view first) { return count <= 0 || first == "/?"; }
+
+std::string UsageLine1(std::string_view programPath) {
+  std::string line = "Usage: ";
+  line += programPath;
+  line += " Filepattern [ArchiveDir] [/D]";
+  return line.substr(0, 255);
+}
+
+RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
+  RunOptions options;
+  for (const std::string& argument : laterArguments) {
+    if (UpperAscii(argument) == "/D")
+      options.deleteOriginals = true;
+    else
+      options.archiveDir = argument;
+  }
+  return options;
+}
+
+[[noreturn]] void RunArchiver() {
+  const int32_t count = ArgumentCount();
+  if (IsUsageRequest(count, ArgumentAt(1))) ShowUsage();
+
+  // A cut argument could name files the user never named, and /D would delete them.
+  std::vector<std::string> later;
+  for (int32_t i = 1; i <= count; ++i) {
+    std::string argument = ArgumentAt(i);
+    if (argument.size() > MaxArgumentBytes) {
+      WriteLine("Argument " + DecimalText(i) + " is longer than 255 bytes; nothing was archived.");
+      EndProcess(5);
+    }
+    if (i > 1) later.push_back(std::move(argument));
+  }
+  const RunOptions options = ReadOptions(later);
+
+  const std::string sourceDir = DirectoryPart(ArgumentAt(1));
+  const std::string archiveRoot = sourceDir + options.archiveDir;
+  CreateFolder(archiveRoot);
+  const std::string datedFolder = MakeDatedFolder(archiveRoot);
+
+  WriteLine("Archive folder : " + datedFolder);
+  if (options.deleteOriginals) WriteLine("Original files will be deleted after archiving");
+
+  int32_t fileCount = 0;
+  SearchEntry entry;
+  StartSearch(ArgumentAt(1), FileMask, entry);
+  while (SearchStatus() == 0) {
+    ++fileCount;
+    WriteText(StandardOutput, "File ");
+    WriteInteger(StandardOutput, fileCount);
+    WriteChar(StandardOutput, ' ');
+    WriteText(StandardOutput, sourceDir);
+    WriteText(StandardOutput, entry.name);
+    WriteText(StandardOutput, " (");
+    WriteInteger(StandardOutput, entry.size);
+    WriteText(StandardOutput, " bytes)");
+    EndLine(StandardOutput);
+    CheckIoStatus();
+    ArchiveFile(sourceDir + entry.name, datedFolder + PathDelimiter() + entry.name, options.deleteOriginals);
+    ContinueSearch(entry);
+  }
+  EndSearch(entry);
+  EndProcess(fileCount == 0 ? 5 : 0);
+}

@@ -1,0 +1,192 @@
+// The one place where the operating system is named. Every function wraps one
+// system call and returns 0 or the Win32 error number, so the code above reads
+// the same on Windows (win32.cpp) and on Linux (posix.cpp, our own layer that
+// keeps the same contracts).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace os {
+
+using Status = uint32_t;  // 0, or a Win32 error number
+using Handle = intptr_t;
+constexpr Handle InvalidHandle = -1;
+
+// Win32 error numbers that the layers above (and the POSIX layer) name.
+enum : Status {
+  ErrorFileNotFound = 2,
+  ErrorPathNotFound = 3,
+  ErrorTooManyOpenFiles = 4,
+  ErrorAccessDenied = 5,
+  ErrorInvalidHandle = 6,
+  ErrorNotEnoughMemory = 8,
+  ErrorNoMoreFiles = 18,
+  ErrorSharingViolation = 32,
+  ErrorInvalidParameter = 87,
+  ErrorBrokenPipe = 109,
+  ErrorDiskFull = 112,
+  ErrorInvalidName = 123,
+  ErrorDirNotEmpty = 145,
+  ErrorAlreadyExists = 183,
+  ErrorFilenameExcedRange = 206,
+  ErrorNoData = 232,
+  ErrorIoDevice = 1117,
+  ErrorGeneric = 31,
+};
+
+// Attribute bits of a directory entry, as Win32 numbers them.
+enum : uint32_t {
+  AttrReadOnly = 0x01,
+  AttrHidden = 0x02,
+  AttrSystem = 0x04,
+  AttrVolume = 0x08,
+  AttrDirectory = 0x10,
+  AttrArchive = 0x20,
+};
+
+constexpr uint32_t AccessRead = 0x80000000u;
+constexpr uint32_t AccessWrite = 0x40000000u;
+constexpr uint32_t ShareRead = 1;
+constexpr uint32_t ShareWrite = 2;
+
+enum class StdStream { Input, Output, Error };
+enum class DeviceClass { Character, Pipe, Disk };
+enum class MoveMethod { Begin = 0, Current = 1, End = 2 };
+
+// The platform's naming conventions.
+extern const char PathDelimiter;      // inserted between a folder and a name
+extern const char* const LineEnd;     // console line end
+extern const std::size_t MaxPathBytes; // longest name a file call accepts
+bool EndsDirectoryPart(char c);       // bytes after which a pattern's directory part ends
+// Windows hands the program one command line that the program splits itself;
+// POSIX hands it argv as the shell split it.
+extern const bool SplitsCommandLine;
+// Windows marks console programs in the executable header; POSIX has no such mark.
+extern const bool MarksConsoleInImageHeader;
+
+struct FindData {
+  uint32_t attributes = 0;
+  uint64_t size = 0;
+  uint32_t dosWriteTime = 0;  // local time, MS-DOS date word high, time word low
+  std::string name;           // without directory
+};
+
+struct LocalDate {
+  int32_t year = 0, month = 0, day = 0;
+};
+
+// A processor or system fault, described with Win32 exception codes.
+struct FaultInfo {
+  uint32_t code = 0;          // e.g. 0xC0000005
+  uintptr_t address = 0;      // code address of the fault
+  uintptr_t info[2] = {0, 0}; // access violation: 0 read / 1 write, then the address accessed
+};
+using FaultHandler = void (*)(const FaultInfo&);
+
+// Every call goes through the platform in use, so a test can put a decorator
+// in front of the real one to count calls or make any of them fail.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Command line and program.
+  virtual const char* CommandLine() = 0;              // GetCommandLineA (Windows)
+  virtual int ArgvCount() = 0;                        // argv as given (POSIX)
+  virtual const char* ArgvAt(int index) = 0;
+  virtual Status ModuleFileName(std::string& path) = 0;  // GetModuleFileNameA(NULL)
+
+  // Standard handles and their kind.
+  virtual Handle StdHandle(StdStream which) = 0;       // GetStdHandle
+  virtual DeviceClass HandleDeviceClass(Handle h) = 0; // GetFileType
+
+  // Files.
+  virtual Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;    // OPEN_EXISTING
+  virtual Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;  // CREATE_ALWAYS
+  virtual Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) = 0;
+  virtual Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) = 0;
+  virtual Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) = 0;
+  virtual Status FlushFile(Handle h) = 0;              // FlushFileBuffers / fdatasync
+  virtual Status CopyAccessRights(Handle from, Handle to) = 0;  // POSIX permission bits; nothing on Windows
+  virtual Status CloseFile(Handle h) = 0;
+  virtual Status DeleteFile(const std::string& name) = 0;
+  virtual Status CreateDirectory(const std::string& name) = 0;
+  virtual Status FlushDirectory(const std::string& name) = 0;  // makes new entries durable (POSIX)
+
+  // Directory search. A pattern's last component may hold * and ?.
+  virtual Status StartSearch(const std::string& pattern, Handle& search, FindData& found) = 0;  // FindFirstFileA
+  virtual Status ContinueSearch(Handle search, FindData& found) = 0;                            // FindNextFileA
+  virtual Status EndSearch(Handle search) = 0;                                                  // FindClose
+  // One named entry, the name taken literally.
+  virtual Status LookUp(const std::string& name, FindData& found) = 0;
+
+  // Clock, code pages, texts.
+  virtual LocalDate Today() = 0;                      // GetLocalTime
+  virtual void AnsiToOem(char* bytes, std::size_t count) = 0;  // CharToOemBuffA
+  // LoadStringA from the program's own module; returns the length, 0 when missing.
+  virtual std::size_t LoadText(uint32_t id, char* buffer, std::size_t size) = 0;
+
+  // The end and failure path.
+  virtual void InstallFaultHandler(FaultHandler handler) = 0;
+  // The module that holds a code address, and the address relative to its load address.
+  virtual bool LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) = 0;
+  virtual void ShowMessage(const char* text, const char* caption, uint32_t style) = 0;  // MessageBoxA
+  [[noreturn]] virtual void ExitProcess(int32_t code) = 0;
+};
+
+Platform& Native();             // the real platform
+Platform& Sys();                // the platform in use
+void SetPlatform(Platform* p);  // nullptr puts the real one back
+
+// Ends the process through the platform in use.
+[[noreturn]] inline void Exit(int32_t code) {
+  Sys().ExitProcess(code);
+  std::abort();  // only a test's platform could come back
+}
+
+// Prepares the process before anything else runs; argv is what main received.
+void StartPlatform(int argc, char** argv);
+
+// Forwards every call to another platform; tests override what they need.
+class PlatformDecorator : public Platform {
+ public:
+  explicit PlatformDecorator(Platform& inner) : inner_(inner) {}
+  const char* CommandLine() override { return inner_.CommandLine(); }
+  int ArgvCount() override { return inner_.ArgvCount(); }
+  const char* ArgvAt(int index) override { return inner_.ArgvAt(index); }
+  Status ModuleFileName(std::string& path) override { return inner_.ModuleFileName(path); }
+  Handle StdHandle(StdStream which) override { return inner_.StdHandle(which); }
+  DeviceClass HandleDeviceClass(Handle h) override { return inner_.HandleDeviceClass(h); }
+  Status OpenFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.OpenFile(n, a, s, out); }
+  Status CreateFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateFile(n, a, s, out); }
+  Status SetPosition(Handle h, int64_t d, MoveMethod m, uint64_t& p) override { return inner_.SetPosition(h, d, m, p); }
+  Status ReadFile(Handle h, void* b, uint32_t c, uint32_t& done) override { return inner_.ReadFile(h, b, c, done); }
+  Status WriteFile(Handle h, const void* b, uint32_t c, uint32_t& done) override { return inner_.WriteFile(h, b, c, done); }
+  Status FlushFile(Handle h) override { return inner_.FlushFile(h); }
+  Status CopyAccessRights(Handle from, Handle to) override { return inner_.CopyAccessRights(from, to); }
+  Status CloseFile(Handle h) override { return inner_.CloseFile(h); }
+  Status DeleteFile(const std::string& n) override { return inner_.DeleteFile(n); }
+  Status CreateDirectory(const std::string& n) override { return inner_.CreateDirectory(n); }
+  Status FlushDirectory(const std::string& n) override { return inner_.FlushDirectory(n); }
+  Status StartSearch(const std::string& p, Handle& s, FindData& f) override { return inner_.StartSearch(p, s, f); }
+  Status ContinueSearch(Handle s, FindData& f) override { return inner_.ContinueSearch(s, f); }
+  Status EndSearch(Handle s) override { return inner_.EndSearch(s); }
+  Status LookUp(const std::string& n, FindData& f) override { return inner_.LookUp(n, f); }
+  LocalDate Today() override { return inner_.Today(); }
+  void AnsiToOem(char* b, std::size_t c) override { inner_.AnsiToOem(b, c); }
+  std::size_t LoadText(uint32_t id, char* b, std::size_t s) override { return inner_.LoadText(id, b, s); }
+  void InstallFaultHandler(FaultHandler h) override { inner_.InstallFaultHandler(h); }
+  bool LocateCode(uintptr_t a, char* m, std::size_t s, uintptr_t& o) override { return inner_.LocateCode(a, m, s, o); }
+  void ShowMessage(const char* t, const char* c, uint32_t s) override { inner_.ShowMessage(t, c, s); }
+  [[noreturn]] void ExitProcess(int32_t code) override {
+    inner_.ExitProcess(code);
+    std::abort();
+  }
+
+ protected:
+  Platform& inner_;
+};
+
+}  // namespace os

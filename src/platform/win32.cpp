@@ -1,0 +1,228 @@
+// The real kernel32 and user32 calls. Each wrapper makes one call and returns
+// 0 or GetLastError().
+#include <windows.h>
+
+// Our operation names are plain words; keep the A/W macros off them.
+#undef CreateFile
+#undef DeleteFile
+#undef CreateDirectory
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace os {
+
+const char PathDelimiter = '\\';
+const char* const LineEnd = "\r\n";
+const std::size_t MaxPathBytes = MAX_PATH - 1;
+const bool SplitsCommandLine = true;
+const bool MarksConsoleInImageHeader = true;
+
+bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
+
+namespace {
+
+int savedArgc = 0;
+char** savedArgv = nullptr;
+FaultHandler faultHandler = nullptr;
+
+HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
+Handle FromH(HANDLE h) { return reinterpret_cast<Handle>(h); }
+Status LastError() { return Status(GetLastError()); }
+
+void FillFindData(const WIN32_FIND_DATAA& record, FindData& found) {
+  found.attributes = record.dwFileAttributes;
+  found.size = uint64_t(record.nFileSizeHigh) << 32 | record.nFileSizeLow;
+  FILETIME local;
+  WORD date = 0, time = 0;
+  FileTimeToLocalFileTime(&record.ftLastWriteTime, &local);
+  FileTimeToDosDateTime(&local, &date, &time);
+  found.dosWriteTime = uint32_t(date) << 16 | time;
+  found.name = record.cFileName;
+}
+
+Status OpenWith(const std::string& name, uint32_t access, uint32_t share, DWORD disposition, Handle& out) {
+  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE h = CreateFileA(name.c_str(), access, share, &sa, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  out = FromH(h);
+  return 0;
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+  FaultInfo fault;
+  fault.code = record->ExceptionCode;
+  fault.address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
+  if (record->NumberParameters >= 2) {
+    fault.info[0] = record->ExceptionInformation[0];
+    fault.info[1] = record->ExceptionInformation[1];
+  }
+  if (faultHandler) faultHandler(fault);
+  ::ExitProcess(1);
+}
+
+class Win32Platform final : public Platform {
+ public:
+  const char* CommandLine() override { return GetCommandLineA(); }
+  int ArgvCount() override { return savedArgc; }
+  const char* ArgvAt(int index) override {
+    return (index >= 0 && index < savedArgc && savedArgv) ? savedArgv[index] : nullptr;
+  }
+  Status ModuleFileName(std::string& path) override {
+    char buffer[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    if (n == 0) return LastError();
+    path.assign(buffer, n);
+    return 0;
+  }
+
+  Handle StdHandle(StdStream which) override {
+    DWORD id = which == StdStream::Input ? STD_INPUT_HANDLE : which == StdStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+    return FromH(GetStdHandle(id));
+  }
+  DeviceClass HandleDeviceClass(Handle h) override {
+    switch (GetFileType(H(h))) {
+      case FILE_TYPE_CHAR: return DeviceClass::Character;
+      case FILE_TYPE_PIPE: return DeviceClass::Pipe;
+      default: return DeviceClass::Disk;
+    }
+  }
+
+  Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override {
+    return OpenWith(name, access, share, OPEN_EXISTING, out);
+  }
+  Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override {
+    return OpenWith(name, access, share, CREATE_ALWAYS, out);
+  }
+
+  Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) override {
+    LARGE_INTEGER move, result;
+    move.QuadPart = distance;
+    if (!SetFilePointerEx(H(h), move, &result, DWORD(method))) return LastError();
+    position = uint64_t(result.QuadPart);
+    return 0;
+  }
+
+  Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) override {
+    DWORD n = 0;
+    BOOL ok = ::ReadFile(H(h), buffer, count, &n, nullptr);
+    done = n;
+    return ok ? 0 : LastError();
+  }
+
+  Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) override {
+    DWORD n = 0;
+    BOOL ok = ::WriteFile(H(h), buffer, count, &n, nullptr);
+    done = n;
+    return ok ? 0 : LastError();
+  }
+
+  Status FlushFile(Handle h) override { return FlushFileBuffers(H(h)) ? 0 : LastError(); }
+  Status CopyAccessRights(Handle, Handle) override { return 0; }
+  Status CloseFile(Handle h) override { return CloseHandle(H(h)) ? 0 : LastError(); }
+
+  Status DeleteFile(const std::string& name) override {
+    if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    return DeleteFileA(name.c_str()) ? 0 : LastError();
+  }
+  Status CreateDirectory(const std::string& name) override {
+    if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    return CreateDirectoryA(name.c_str(), nullptr) ? 0 : LastError();
+  }
+  // A flushed file's directory entry is durable on NTFS; nothing more to do.
+  Status FlushDirectory(const std::string&) override { return 0; }
+
+  Status StartSearch(const std::string& pattern, Handle& search, FindData& found) override {
+    search = InvalidHandle;
+    if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    WIN32_FIND_DATAA record;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &record);
+    if (h == INVALID_HANDLE_VALUE) return LastError();
+    FillFindData(record, found);
+    search = FromH(h);
+    return 0;
+  }
+  Status ContinueSearch(Handle search, FindData& found) override {
+    WIN32_FIND_DATAA record;
+    if (!FindNextFileA(H(search), &record)) return LastError();
+    FillFindData(record, found);
+    return 0;
+  }
+  Status EndSearch(Handle search) override { return FindClose(H(search)) ? 0 : LastError(); }
+
+  // Windows names cannot hold wildcards, so a search of the name is a literal look-up.
+  Status LookUp(const std::string& name, FindData& found) override {
+    Handle h;
+    Status st = StartSearch(name, h, found);
+    if (st == 0) FindClose(H(h));
+    return st;
+  }
+
+  LocalDate Today() override {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return LocalDate{t.wYear, t.wMonth, t.wDay};
+  }
+
+  void AnsiToOem(char* bytes, std::size_t count) override {
+    if (count) CharToOemBuffA(bytes, bytes, DWORD(count));
+  }
+
+  std::size_t LoadText(uint32_t id, char* buffer, std::size_t size) override {
+    if (size == 0) return 0;
+    int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, int(size));
+    if (n <= 0) {
+      buffer[0] = 0;
+      return 0;
+    }
+    return std::size_t(n);
+  }
+
+  void InstallFaultHandler(FaultHandler handler) override {
+    faultHandler = handler;
+    SetUnhandledExceptionFilter(OnUnhandledException);
+  }
+
+  bool LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) override {
+    MEMORY_BASIC_INFORMATION region;
+    if (size == 0 || !VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region)) return false;
+    if (region.State != MEM_COMMIT) return false;
+    char path[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, sizeof path);
+    if (n == 0) return false;
+    offset = address - reinterpret_cast<uintptr_t>(region.AllocationBase);
+    const char* base = path;
+    for (DWORD i = 0; i < n; ++i)
+      if (path[i] == '\\') base = path + i + 1;
+    std::size_t len = strnlen(base, size - 1);
+    memcpy(moduleName, base, len);
+    moduleName[len] = 0;
+    return true;
+  }
+
+  void ShowMessage(const char* text, const char* caption, uint32_t style) override {
+    MessageBoxA(nullptr, text, caption, style);
+  }
+
+  [[noreturn]] void ExitProcess(int32_t code) override { ::ExitProcess(UINT(code)); }
+};
+
+}  // namespace
+
+Platform& Native() {
+  static Win32Platform platform;
+  return platform;
+}
+
+void StartPlatform(int argc, char** argv) {
+  savedArgc = argc;
+  savedArgv = argv;
+  // Faults are reported by the program itself; no system crash dialog.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+}
+
+}  // namespace os

@@ -1,0 +1,170 @@
+#include "runtime/block_file.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "runtime/paths.h"
+#include "runtime/search.h"
+
+namespace {
+
+thread_local uint32_t openMode = 0x42;
+thread_local uint32_t createMode = 0;
+
+uint32_t AccessOf(uint32_t mode) {
+  switch (mode & 3) {
+    case 0: return os::AccessRead;
+    case 1: return os::AccessWrite;
+    default: return os::AccessRead | os::AccessWrite;
+  }
+}
+
+uint32_t ShareOf(uint32_t mode) {
+  switch ((mode >> 4) & 15) {
+    case 2: return os::ShareRead;
+    case 3: return os::ShareWrite;
+    case 4: return os::ShareRead | os::ShareWrite;
+    default: return 0;
+  }
+}
+
+void Store(os::Status st) {
+  if (st != 0) SetIoStatus(int32_t(st));
+}
+
+bool OpenForBlocks(const BlockFile& f) {
+  if (f.state == FileState::OpenForBlocks) return true;
+  SetIoStatus(StatusNotOpenForBlocks);
+  return false;
+}
+
+void Open(BlockFile& f, uint32_t recordSize, bool create) {
+  os::Handle standard = os::Sys().StdHandle(create ? os::StdStream::Output : os::StdStream::Input);
+  if (f.state == FileState::OpenForBlocks) {
+    CloseBlockFile(f);
+  } else if (f.state != FileState::Closed) {
+    SetIoStatus(StatusNotClosedOrBlocks);
+    return;
+  }
+  if (f.name.empty()) {
+    f.handle = standard;
+  } else {
+    uint32_t mode = create ? (createMode ? createMode : 0x42) : openMode;
+    os::Handle h = 0;
+    os::Status st = create ? os::Sys().CreateFile(f.name, AccessOf(mode), ShareOf(mode), h)
+                           : os::Sys().OpenFile(f.name, AccessOf(mode), ShareOf(mode), h);
+    if (st != 0) {
+      SetIoStatus(int32_t(st));
+      return;
+    }
+    f.handle = h;
+  }
+  f.state = FileState::OpenForBlocks;
+  f.recordSize = recordSize;
+}
+
+void Transfer(BlockFile& f, void* buffer, uint32_t count, uint32_t* done, bool write) {
+  if (done) *done = 0;
+  if (!OpenForBlocks(f) || count == 0) return;
+  uint64_t bytes = uint64_t(count) * f.recordSize;
+  if (bytes > UINT32_MAX) {
+    SetIoStatus(int32_t(os::ErrorInvalidParameter));
+    return;
+  }
+  uint32_t moved = 0;
+  os::Status st = write ? os::Sys().WriteFile(f.handle, buffer, uint32_t(bytes), moved)
+                        : os::Sys().ReadFile(f.handle, buffer, uint32_t(bytes), moved);
+  if (st != 0) {
+    SetIoStatus(int32_t(st));
+    return;
+  }
+  if (done) {
+    *done = moved / f.recordSize;
+  } else if (moved != bytes) {
+    SetIoStatus(write ? StatusShortWrite : StatusShortRead);
+  }
+}
+
+}  // namespace
+
+uint32_t& OpenMode() { return openMode; }
+uint32_t& CreateMode() { return createMode; }
+
+void BindName(BlockFile& f, std::string_view name) {
+  f.handle = 0;
+  f.state = FileState::Closed;
+  f.recordSize = 0;
+  f.name.assign(name.substr(0, std::min(name.find('\0'), name.size())));
+}
+
+void OpenExisting(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, false); }
+void CreateEmpty(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, true); }
+
+bool AtEnd(BlockFile& f) {
+  if (!OpenForBlocks(f)) return false;
+  os::Platform& sys = os::Sys();
+  uint64_t current = 0, end = 0, ignored = 0;
+  os::Status st = sys.SetPosition(f.handle, 0, os::MoveMethod::Current, current);
+  if (st != 0) {
+    SetIoStatus(int32_t(st));
+    return false;
+  }
+  // The end is asked anew each time: a file that grows is read to its new end.
+  st = sys.SetPosition(f.handle, 0, os::MoveMethod::End, end);
+  if (st != 0) {
+    SetIoStatus(int32_t(st));
+    return false;
+  }
+  st = sys.SetPosition(f.handle, int64_t(current), os::MoveMethod::Begin, ignored);
+  if (st != 0) {
+    SetIoStatus(int32_t(st));
+    return false;
+  }
+  return current == end;
+}
+
+void ReadRecords(BlockFile& f, void* buffer, uint32_t count, uint32_t* done) {
+  Transfer(f, buffer, count, done, false);
+}
+
+void WriteRecords(BlockFile& f, const void* buffer, uint32_t count, uint32_t* done) {
+  Transfer(f, const_cast<void*>(buffer), count, done, true);
+}
+
+void SeekRecord(BlockFile& f, uint64_t index) {
+  if (!OpenForBlocks(f)) return;
+  uint64_t ignored = 0;
+  Store(os::Sys().SetPosition(f.handle, int64_t(index * f.recordSize), os::MoveMethod::Begin, ignored));
+}
+
+void CloseBlockFile(BlockFile& f) {
+  if (!OpenForBlocks(f)) return;
+  Store(os::Sys().CloseFile(f.handle));
+  f.state = FileState::Closed;
+}
+
+void FlushBlockFile(BlockFile& f) {
+  if (!OpenForBlocks(f)) return;
+  Store(os::Sys().FlushFile(f.handle));
+}
+
+void CopyAccessRights(const BlockFile& from, BlockFile& to) {
+  if (!OpenForBlocks(from) || !OpenForBlocks(to)) return;
+  Store(os::Sys().CopyAccessRights(from.handle, to.handle));
+}
+
+bool FilePresent(const std::string& path) {
+  SearchEntry entry;
+  if (OsLookUp(path, AnyEntryMask, entry) != 0) return false;
+  if (entry.attributes & os::AttrDirectory) return false;
+  return entry.writeTime != 0xFFFFFFFFu;
+}
+
+bool RemoveFile(const std::string& path) { return os::Sys().DeleteFile(path) == 0; }
+
+void FlushFolderOf(const std::string& path) {
+  std::string folder = DirectoryPart(path);
+  Store(os::Sys().FlushDirectory(folder.empty() ? "." : folder));
+}
+
+int32_t MakeDirectory(const std::string& path) { return int32_t(os::Sys().CreateDirectory(path)); }

@@ -1,0 +1,46 @@
+// Block file access: a file bound to a name, opened or created, read and
+// written in records, tested for its end and closed. Failures are left in
+// IoStatus for the caller to check or take.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "runtime/io_status.h"
+
+struct BlockFile {
+  os::Handle handle = 0;
+  FileState state = FileState::Unbound;
+  uint32_t recordSize = 0;
+  // Kept whole: a name longer than the platform allows is refused at open
+  // (status 206), never cut and then opened.
+  std::string name;
+};
+
+// Mode values: bits 0-1 the access, bits 4-7 the sharing.
+uint32_t& OpenMode();    // 0x42 unless changed
+uint32_t& CreateMode();  // 0 stands for 0x42
+
+void BindName(BlockFile& file, std::string_view name);
+void OpenExisting(BlockFile& file, uint32_t recordSize);
+void CreateEmpty(BlockFile& file, uint32_t recordSize);
+bool AtEnd(BlockFile& file);
+// With `done`, a short transfer is no failure; without it, it sets 100 or 101.
+void ReadRecords(BlockFile& file, void* buffer, uint32_t count, uint32_t* done = nullptr);
+void WriteRecords(BlockFile& file, const void* buffer, uint32_t count, uint32_t* done = nullptr);
+void SeekRecord(BlockFile& file, uint64_t index);
+void CloseBlockFile(BlockFile& file);
+// Puts what was written on stable storage.
+void FlushBlockFile(BlockFile& file);
+// Gives `to` no wider access than `from` has (the permission bits, where the platform has them).
+void CopyAccessRights(const BlockFile& from, BlockFile& to);
+
+// File-level services; they leave IoStatus and SearchStatus alone.
+bool FilePresent(const std::string& path);
+bool RemoveFile(const std::string& path);
+// Makes the entries of the folder that holds `path` durable; sets IoStatus on failure.
+void FlushFolderOf(const std::string& path);
+// Creates one directory level; returns 0 or the system's status (183: it exists).
+int32_t MakeDirectory(const std::string& path);

@@ -1,0 +1,153 @@
+#include "runtime/console.h"
+
+#include <algorithm>
+#include <cstring>
+
+TextFile StandardInput;
+TextFile StandardOutput;
+
+namespace {
+
+// Console text is kept in the form the system gave it (the ANSI code page on
+// Windows) and converted once, here, where it is handed to the console.
+int32_t WriteOutBuffer(TextFile& f) {
+  uint32_t n = f.position;
+  f.position = 0;
+  os::Sys().AnsiToOem(f.buffer.data(), n);
+  uint32_t done = 0;
+  return int32_t(os::Sys().WriteFile(f.handle, f.buffer.data(), n, done));
+}
+
+int32_t FillBuffer(TextFile& f) {
+  uint32_t done = 0;
+  os::Status st = os::Sys().ReadFile(f.handle, f.buffer.data(), f.bufferSize, done);
+  f.end = done;
+  f.position = 0;
+  return st == os::ErrorBrokenPipe ? 0 : int32_t(st);
+}
+
+int32_t CloseHandleOp(TextFile& f) { return int32_t(os::Sys().CloseFile(f.handle)); }
+
+int32_t OpenStandard(TextFile& f) {
+  bool input = f.state == FileState::OpenForTextInput;
+  f.handle = os::Sys().StdHandle(input ? os::StdStream::Input : os::StdStream::Output);
+  if (input) {
+    f.transferOp = FillBuffer;
+    f.flushOp = nullptr;
+  } else {
+    f.transferOp = WriteOutBuffer;
+    os::DeviceClass kind = os::Sys().HandleDeviceClass(f.handle);
+    bool lineByLine = kind != os::DeviceClass::Disk || f.name.empty();
+    f.flushOp = lineByLine ? WriteOutBuffer : nullptr;
+  }
+  f.closeOp = CloseHandleOp;
+  return 0;
+}
+
+void StoreFailure(int32_t code) {
+  if (code != 0) SetIoStatus(code);
+}
+
+void AppendBytes(TextFile& f, const char* bytes, uint32_t n, bool spaces) {
+  if (IoStatus() != 0) return;
+  if (f.state != FileState::OpenForTextOutput) {
+    SetIoStatus(StatusNotOpenForOutput);
+    return;
+  }
+  while (n > 0) {
+    uint32_t room = std::min(n, f.bufferSize - f.position);
+    if (spaces) {
+      std::memset(f.buffer.data() + f.position, ' ', room);
+    } else {
+      std::memcpy(f.buffer.data() + f.position, bytes, room);
+      bytes += room;
+    }
+    f.position += room;
+    n -= room;
+    if (f.position == f.bufferSize) StoreFailure(f.transferOp(f));
+  }
+}
+
+void Pad(TextFile& f, int32_t width, std::size_t n) {
+  if (width > 0 && std::size_t(width) > n) AppendBytes(f, nullptr, uint32_t(width - int32_t(n)), true);
+}
+
+void Open(TextFile& f, FileState mode) {
+  if (f.state == FileState::OpenForTextInput || f.state == FileState::OpenForTextOutput) {
+    CloseText(f);
+  } else if (f.state != FileState::Closed) {
+    SetIoStatus(StatusNotClosedOrBlocks);
+    return;
+  }
+  f.state = mode;
+  f.position = 0;
+  f.end = 0;
+  int32_t st = f.openOp(f);
+  if (st != 0) {
+    SetIoStatus(st);
+    f.state = FileState::Closed;
+  }
+}
+
+}  // namespace
+
+void BindText(TextFile& f, std::string_view name) {
+  f.handle = 0;
+  f.state = FileState::Closed;
+  f.bufferSize = uint32_t(f.buffer.size());
+  f.position = 0;
+  f.end = 0;
+  f.openOp = OpenStandard;
+  f.transferOp = f.flushOp = f.closeOp = nullptr;
+  f.name.assign(name.substr(0, std::min(name.find('\0'), name.size())));
+}
+
+void OpenTextInput(TextFile& f) { Open(f, FileState::OpenForTextInput); }
+void OpenTextOutput(TextFile& f) { Open(f, FileState::OpenForTextOutput); }
+
+void CloseText(TextFile& f) {
+  if (f.state == FileState::OpenForTextOutput) {
+    StoreFailure(f.transferOp(f));
+  } else if (f.state != FileState::OpenForTextInput) {
+    SetIoStatus(StatusNotOpenForBlocks);
+    return;
+  }
+  StoreFailure(f.closeOp(f));
+  f.state = FileState::Closed;
+}
+
+void CloseStandardFiles() {
+  CloseText(StandardInput);
+  CloseText(StandardOutput);
+}
+
+void WriteText(TextFile& f, std::string_view text, int32_t width) {
+  Pad(f, width, text.size());
+  if (!text.empty()) AppendBytes(f, text.data(), uint32_t(text.size()), false);
+}
+
+std::string DecimalText(int64_t value) {
+  char digits[24];
+  int n = 0;
+  // Work on the negative side so that the lowest value needs no special case.
+  int64_t v = value < 0 ? value : -value;
+  do {
+    digits[n++] = char('0' - v % 10);
+    v /= 10;
+  } while (v != 0);
+  std::string text = value < 0 ? "-" : "";
+  while (n > 0) text += digits[--n];
+  return text;
+}
+
+void WriteInteger(TextFile& f, int64_t value, int32_t width) { WriteText(f, DecimalText(value), width); }
+
+void WriteChar(TextFile& f, char c, int32_t width) {
+  Pad(f, width, 1);
+  AppendBytes(f, &c, 1, false);
+}
+
+void EndLine(TextFile& f) {
+  AppendBytes(f, os::LineEnd, uint32_t(std::strlen(os::LineEnd)), false);
+  if (IoStatus() == 0 && f.flushOp) StoreFailure(f.flushOp(f));
+}

@@ -1,0 +1,371 @@
+#include "runtime/failure.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/platform.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
+#include "runtime/io_status.h"
+#include "runtime/texts.h"
+
+ExitProcedure ExitHandler = nullptr;
+
+namespace {
+
+int32_t PendingExitCode = 0;
+uintptr_t FailureAddress = 0;
+SourceLocation FailureLocation;
+uint32_t FaultCode = 0;
+bool ReportInProgress = false;
+bool ReportingReady = false;
+std::shared_ptr<Exception> PreparedOutOfMemory;
+constexpr uint32_t ThreadNumber = 1;  // the main thread; the tool runs no other
+
+const char* BaseName(const char* path) {
+  const char* base = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') base = p + 1;
+  return base;
+}
+
+[[noreturn]] void FinishProcess() {
+  while (ExitHandler) {
+    ExitProcedure procedure = ExitHandler;
+    ExitHandler = nullptr;
+    IoStatus() = 0;
+    procedure();
+  }
+  if (FailureAddress != 0) {
+    char line[256];
+    std::size_t n = FallbackErrorLine(line, PendingExitCode, FailureAddress, FailureLocation, FaultCode);
+    uint32_t done;
+    os::Sys().WriteFile(os::Sys().StdHandle(os::StdStream::Error), line, uint32_t(n), done);
+  }
+  os::Exit(PendingExitCode);
+}
+
+[[noreturn]] void FallbackRoad(int32_t exitCode, uintptr_t address, const SourceLocation& location, uint32_t faultCode) {
+  PendingExitCode = exitCode;
+  FailureAddress = address ? address : 1;
+  FailureLocation = location;
+  FaultCode = faultCode;
+  FinishProcess();
+}
+
+struct FaultClass {
+  FailureKind kind;
+  const char* name;
+  TextId text;
+};
+
+constexpr FaultClass FaultClasses[] = {
+    {FailureKind::InvalidPointer, "EInvalidPointer", TextInvalidPointer},
+    {FailureKind::DivByZero, "EDivByZero", TextDivByZero},
+    {FailureKind::RangeError, "ERangeError", TextRangeError},
+    {FailureKind::IntOverflow, "EIntOverflow", TextIntOverflow},
+    {FailureKind::InvalidOp, "EInvalidOp", TextInvalidOp},
+    {FailureKind::ZeroDivide, "EZeroDivide", TextZeroDivide},
+    {FailureKind::Overflow, "EOverflow", TextOverflow},
+    {FailureKind::Underflow, "EUnderflow", TextUnderflow},
+    {FailureKind::AccessViolation, "EAccessViolation", TextAccessViolation},
+    {FailureKind::Privilege, "EPrivilege", TextPrivilege},
+    {FailureKind::ControlC, "EControlC", TextControlC},
+    {FailureKind::StackOverflow, "EStackOverflow", TextStackOverflow},
+    {FailureKind::External, "EExternalException", TextExternalException},
+};
+
+const FaultClass& ClassOf(FailureKind kind) {
+  for (const FaultClass& c : FaultClasses)
+    if (c.kind == kind) return c;
+  return FaultClasses[std::size(FaultClasses) - 1];
+}
+
+TextId IoMessage(int32_t status) {
+  switch (status) {
+    case 2: return TextFileNotFound;
+    case 3: return TextInvalidFilename;
+    case 4: return TextTooManyOpenFiles;
+    case 5: return TextFileAccessDenied;
+    case 100: return TextReadBeyondEnd;
+    case 101: return TextDiskFull;
+    case 106: return TextInvalidNumericInput;
+    default: return TextIoError;
+  }
+}
+
+// The report's core; works in fixed buffers so that a fault handler can use it.
+void ReportText(const char* className, const char* message, uintptr_t address, const SourceLocation& location) {
+  if (ReportInProgress) return;
+  ReportInProgress = true;
+  os::Platform& sys = os::Sys();
+
+  char locationLine[260] = "";
+  if (location.file && *location.file)
+    FormatInto(locationLine, sizeof locationLine, "File: %s Line#: %d\n", {location.file, int32_t(location.line)});
+
+  char module[260] = "";
+  uintptr_t offset = 0;
+  if (!sys.LocateCode(address, module, sizeof module, offset)) offset = address;
+
+  std::size_t length = std::strlen(message);
+  const char* dot = (length > 0 && message[length - 1] != '.') ? "." : "";
+
+  char format[TextBufferBytes];
+  sys.LoadText(TextReportFormat, format, sizeof format);
+  char text[260];
+  auto fill = [&] {
+    return FormatInto(text, sizeof text, format,
+                      {className, module, FormatArg::AddressOf(uint32_t(offset)), locationLine, message, dot});
+  };
+  std::size_t needed = fill();
+  // A long program name gives way, so that the message stays whole.
+  if (needed >= sizeof text) {
+    std::size_t moduleLength = std::strlen(module);
+    std::size_t over = needed - (sizeof text - 1);
+    module[moduleLength > over ? moduleLength - over : 0] = 0;
+    fill();
+  }
+
+  char lines[2 * sizeof text];
+  std::size_t n = 0;
+  std::size_t endLength = std::strlen(os::LineEnd);
+  for (const char* p = text; *p; ++p) {
+    if (*p == '\n') {
+      std::memcpy(lines + n, os::LineEnd, endLength);
+      n += endLength;
+    } else {
+      lines[n++] = *p;
+    }
+  }
+  lines[n] = 0;
+
+  if (IsConsoleProgram) {
+    sys.AnsiToOem(lines, n);
+    uint32_t done;
+    sys.WriteFile(sys.StdHandle(os::StdStream::Output), lines, uint32_t(n), done);
+  } else {
+    char caption[TextBufferBytes];
+    sys.LoadText(TextReportCaption, caption, sizeof caption);
+    sys.ShowMessage(lines, caption, 0x2010);
+  }
+  ReportInProgress = false;
+}
+
+// A processor or system fault, from the platform's handler: no memory is taken.
+void OnFault(const os::FaultInfo& fault) {
+  if (!ReportingReady) FallbackRoad(FallbackNumber(fault.code), fault.address, {}, fault.code);
+  if (ReportInProgress) EndProcess(1);
+  const FaultClass& c = ClassOf(KindOfFault(fault.code));
+  char format[TextBufferBytes];
+  os::Sys().LoadText(c.text, format, sizeof format);
+  static char message[TextBufferBytes];
+  if (c.kind == FailureKind::AccessViolation) {
+    char access[TextBufferBytes];
+    os::Sys().LoadText(fault.info[0] == 0 ? TextRead : TextWrite, access, sizeof access);
+    FormatInto(message, sizeof message, format,
+               {FormatArg::AddressOf(fault.address), access, FormatArg::AddressOf(fault.info[1])});
+  } else if (c.kind == FailureKind::External) {
+    FormatInto(message, sizeof message, format, {FormatArg::HexOf(fault.code)});
+  } else {
+    FormatInto(message, sizeof message, format, {});
+  }
+  ReportText(c.name, message, fault.address, {});
+  EndProcess(1);
+}
+
+void AppendHex(char* out, std::size_t size, std::size_t& n, uint64_t value, int minDigits) {
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = "0123456789ABCDEF"[value & 15];
+    value >>= 4;
+  } while (value != 0);
+  while (count < minDigits) digits[count++] = '0';
+  while (count > 0) {
+    if (n + 1 < size) out[n] = digits[count - 1];
+    ++n;
+    --count;
+  }
+}
+
+}  // namespace
+
+std::size_t FormatInto(char* out, std::size_t size, const char* format, std::initializer_list<FormatArg> args) {
+  std::size_t n = 0;
+  const FormatArg* arg = args.begin();
+  auto put = [&](char c) {
+    if (n + 1 < size) out[n] = c;
+    ++n;
+  };
+  for (const char* p = format; *p; ++p) {
+    if (*p != '%' || p[1] == 0) {
+      put(*p);
+      continue;
+    }
+    char spec = *++p;
+    if (spec == '%') {
+      put('%');
+      continue;
+    }
+    if (arg == args.end()) continue;
+    const FormatArg& a = *arg++;
+    switch (spec) {
+      case 's':
+        for (const char* s = a.kind == FormatArg::Text ? a.text : ""; *s; ++s) put(*s);
+        break;
+      case 'd': {
+        int64_t v = a.number;
+        if (v < 0) put('-');
+        char digits[24];
+        int count = 0;
+        do {
+          int64_t d = v % 10;
+          digits[count++] = char('0' + (d < 0 ? -d : d));
+          v /= 10;
+        } while (v != 0);
+        while (count > 0) put(digits[--count]);
+        break;
+      }
+      case 'x': AppendHex(out, size, n, uint64_t(a.number), 1); break;
+      case 'p': AppendHex(out, size, n, uint64_t(a.number), 8); break;
+      default: break;
+    }
+  }
+  if (size > 0) out[n < size ? n : size - 1] = 0;
+  return n;
+}
+
+std::size_t FallbackErrorLine(char (&out)[256], int32_t exitCode, uintptr_t address,
+                              const SourceLocation& location, uint32_t faultCode) {
+  std::size_t n = FormatInto(out, sizeof out, "Runtime error %d at %p", {exitCode, FormatArg::AddressOf(address)});
+  auto more = [&](const char* format, std::initializer_list<FormatArg> args) {
+    if (n < sizeof out - 1) n += FormatInto(out + n, sizeof out - n, format, args);
+  };
+  if (location.file && *location.file) more(" (%s#%d)", {location.file, int32_t(location.line)});
+  if (faultCode != 0) more(" (Exception %p)", {FormatArg::AddressOf(faultCode)});
+  more(" TID=%d.", {int32_t(ThreadNumber)});
+  more("%s", {os::LineEnd});
+  return n < sizeof out ? n : sizeof out - 1;
+}
+
+[[noreturn]] void EndProcess(int32_t code) {
+  PendingExitCode = code;
+  FailureAddress = 0;
+  FinishProcess();
+}
+
+__attribute__((noinline)) void CheckIoStatus(std::source_location where) {
+  if (IoStatus() == 0) return;
+  RaiseFailure(FailureKind::InOut, reinterpret_cast<uintptr_t>(__builtin_return_address(0)),
+               SourceLocation{BaseName(where.file_name()), where.line()});
+}
+
+std::shared_ptr<Exception> MakeFailureObject(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::InOut: {
+      int32_t status = TakeIoStatus();
+      TextId id = IoMessage(status);
+      std::string text = LoadText(id);
+      if (id == TextIoError) {
+        char filled[TextBufferBytes];
+        FormatInto(filled, sizeof filled, text.c_str(), {status});
+        text = filled;
+      }
+      return std::make_shared<EInOutError>(std::move(text), status);
+    }
+    case FailureKind::OutOfMemory:
+      if (!PreparedOutOfMemory) PreparedOutOfMemory = std::make_shared<EOutOfMemory>(LoadText(TextOutOfMemory));
+      return PreparedOutOfMemory;
+    case FailureKind::InvalidPointer: return std::make_shared<EInvalidPointer>(LoadText(TextInvalidPointer));
+    case FailureKind::DivByZero: return std::make_shared<EDivByZero>(LoadText(TextDivByZero));
+    case FailureKind::RangeError: return std::make_shared<ERangeError>(LoadText(TextRangeError));
+    case FailureKind::IntOverflow: return std::make_shared<EIntOverflow>(LoadText(TextIntOverflow));
+    case FailureKind::InvalidOp: return std::make_shared<EInvalidOp>(LoadText(TextInvalidOp));
+    case FailureKind::ZeroDivide: return std::make_shared<EZeroDivide>(LoadText(TextZeroDivide));
+    case FailureKind::Overflow: return std::make_shared<EOverflow>(LoadText(TextOverflow));
+    case FailureKind::Underflow: return std::make_shared<EUnderflow>(LoadText(TextUnderflow));
+    case FailureKind::AccessViolation: return std::make_shared<EAccessViolation>(LoadText(TextAccessViolation));
+    case FailureKind::Privilege: return std::make_shared<EPrivilege>(LoadText(TextPrivilege));
+    case FailureKind::ControlC: return std::make_shared<EControlC>(LoadText(TextControlC));
+    case FailureKind::StackOverflow: return std::make_shared<EStackOverflow>(LoadText(TextStackOverflow));
+    case FailureKind::External: return std::make_shared<EExternalException>(LoadText(TextExternalException), 0);
+  }
+  return std::make_shared<Exception>(std::string());
+}
+
+FailureKind KindOfFault(uint32_t code) {
+  switch (code) {
+    case 0xC0000094: return FailureKind::DivByZero;
+    case 0xC000008C: return FailureKind::RangeError;
+    case 0xC0000095: return FailureKind::IntOverflow;
+    case 0xC000008F: case 0xC0000090: case 0xC0000092: return FailureKind::InvalidOp;
+    case 0xC000008E: return FailureKind::ZeroDivide;
+    case 0xC0000091: return FailureKind::Overflow;
+    case 0xC0000093: case 0xC000008D: return FailureKind::Underflow;
+    case 0xC0000005: return FailureKind::AccessViolation;
+    case 0xC0000096: return FailureKind::Privilege;
+    case 0xC000013A: return FailureKind::ControlC;
+    case 0xC00000FD: return FailureKind::StackOverflow;
+    default: return FailureKind::External;
+  }
+}
+
+int32_t FallbackNumber(uint32_t code) {
+  switch (code) {
+    case 0xC000008C: return 201;
+    case 0xC000008D: return 209;
+    case 0xC000008E: return 200;
+    case 0xC000008F: return 208;
+    case 0xC0000090: return 207;
+    case 0xC0000091: return 205;
+    case 0xC0000092: return 207;
+    case 0xC0000093: return 206;
+    case 0xC0000094: return 200;
+    case 0xC0000095: return 215;
+    case 0xC0000096: return 218;
+    case 0xC0000005: return 216;
+    case 0xC00000FD: return 202;
+    default: return 217;
+  }
+}
+
+[[noreturn]] void RaiseFailure(FailureKind kind, uintptr_t address, SourceLocation location) {
+  if (!ReportingReady) {
+    int32_t code = kind == FailureKind::InOut ? TakeIoStatus() : kind == FailureKind::OutOfMemory ? 203 : 204;
+    FallbackRoad(code, address, location, 0);
+  }
+  throw FailureException{MakeFailureObject(kind), address, location};
+}
+
+void ReportFailure(const Exception& object, uintptr_t address, const SourceLocation& location) {
+  ReportText(object.ClassName(), object.message.c_str(), address, location);
+}
+
+[[noreturn]] void UnhandledFailure(const Exception& object, uintptr_t address, const SourceLocation& location) {
+  ReportFailure(object, address, location);
+  EndProcess(1);
+}
+
+[[noreturn]] void RunProgram(int argc, char** argv, void (*run)()) {
+  os::StartPlatform(argc, argv);
+  SetProgramKind();
+  os::Sys().InstallFaultHandler(OnFault);
+  try {
+    BindText(StandardInput, "");
+    OpenTextInput(StandardInput);
+    BindText(StandardOutput, "");
+    OpenTextOutput(StandardOutput);
+    ExitHandler = CloseStandardFiles;
+    MakeFailureObject(FailureKind::OutOfMemory);
+    IoStatus() = 0;
+    ReportingReady = true;
+    run();
+    EndProcess(0);
+  } catch (const FailureException& failure) {
+    UnhandledFailure(*failure.object, failure.address, failure.location);
+  } catch (const std::bad_alloc&) {
+    if (!ReportingReady) FallbackRoad(203, 1, {}, 0);
+    UnhandledFailure(*PreparedOutOfMemory, 0, {});
+  }
+}

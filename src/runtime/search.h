@@ -1,0 +1,38 @@
+// Directory search with attribute filtering, in a record the caller owns.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+// Low byte: attributes allowed; second byte: attributes an entry must have.
+constexpr uint32_t FileMask = 0x27;      // no directories, no volume labels
+constexpr uint32_t AnyEntryMask = 0x3F;  // every entry
+
+struct SearchEntry {
+  os::Handle osHandle = os::InvalidHandle;  // InvalidHandle when no search is open
+  uint8_t attributes = 0;
+  uint32_t writeTime = 0;  // MS-DOS form, local time
+  int64_t size = 0;        // the whole size: the report line shows it
+  std::string name;        // without directory
+  uint32_t searchMask = 0;
+  os::FindData osRecord;
+};
+
+// The status of the calling thread's last StartSearch, ContinueSearch or EndSearch.
+int32_t& SearchStatus();
+int32_t SetSearchStatus(int32_t status);
+
+void StartSearch(std::string_view pattern, uint32_t mask, SearchEntry& entry);
+void ContinueSearch(SearchEntry& entry);
+void EndSearch(SearchEntry& entry);
+
+// The lower level returns its status and leaves SearchStatus alone.
+int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& entry);
+int32_t OsContinueSearch(SearchEntry& entry);
+int32_t OsEndSearch(SearchEntry& entry);
+int32_t SkipToAcceptedEntry(SearchEntry& entry);
+// One entry named literally (never a wildcard reading of the name); holds no handle.
+int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry);
