@@ -11,7 +11,11 @@ namespace {
 
 constexpr int32_t StatusAlreadyExists = 183;
 
-std::string TwoDigits(int32_t value) { return (value < 10 ? "0" : "") + DecimalText(value); }
+std::string TwoDigits(int32_t value) {
+  std::string text = DecimalText(value);
+  if (value < 10) text.insert(text.begin(), '0');
+  return text;
+}
 
 }  // namespace
 

@@ -65,6 +65,25 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
   ::ExitProcess(1);
 }
 
+FaultInfo overflow;
+
+DWORD WINAPI ReportOverflow(void*) {
+  if (faultHandler) faultHandler(overflow);
+  ::ExitProcess(1);
+}
+
+// A stack overflow leaves too little stack to report it on: the report is made
+// on a thread of its own while the overflowed one waits. Other codes are left
+// to whatever handles them further on.
+LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* pointers) {
+  if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+  overflow.code = EXCEPTION_STACK_OVERFLOW;
+  overflow.address = reinterpret_cast<uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
+  HANDLE thread = CreateThread(nullptr, 256 * 1024, ReportOverflow, nullptr, 0, nullptr);
+  if (thread) WaitForSingleObject(thread, INFINITE);
+  ::ExitProcess(1);
+}
+
 class Win32Platform final : public Platform {
  public:
   const char* CommandLine() override { return GetCommandLineA(); }
@@ -185,6 +204,7 @@ class Win32Platform final : public Platform {
   void InstallFaultHandler(FaultHandler handler) override {
     faultHandler = handler;
     SetUnhandledExceptionFilter(OnUnhandledException);
+    AddVectoredExceptionHandler(1, OnStackOverflow);
   }
 
   bool LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) override {

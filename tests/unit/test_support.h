@@ -1,0 +1,119 @@
+// Shared by the unit tests: a fresh temporary directory, and a platform that
+// counts calls and fails them on demand.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() / ("stowit-test-" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
+  // A path below the directory, in the platform's own form.
+  std::string Path(const std::string& name = "") const {
+    std::string base = path_.string();
+    return name.empty() ? base : base + os::PathDelimiter + name;
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(Path(name), std::ios::binary);
+    out << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Counts the calls that tests look at, records write sizes, and makes the
+// n-th call of a kind fail with a given status.
+class CountingPlatform : public os::PlatformDecorator {
+ public:
+  CountingPlatform() : os::PlatformDecorator(os::Native()) { os::SetPlatform(this); }
+  ~CountingPlatform() override { os::SetPlatform(nullptr); }
+
+  struct Fault {
+    int remaining = 0;  // fail the call when this many calls of the kind have gone by
+    os::Status status = 0;
+    bool Hit() { return status != 0 && remaining-- == 0; }
+  };
+
+  os::Status ReadFile(os::Handle h, void* b, uint32_t c, uint32_t& done) override {
+    ++reads;
+    if (readFault.Hit()) return done = 0, readFault.status;
+    return inner_.ReadFile(h, b, c, done);
+  }
+  os::Status WriteFile(os::Handle h, const void* b, uint32_t c, uint32_t& done) override {
+    ++writes;
+    writeSizes.push_back(c);
+    if (writeFault.Hit()) return done = 0, writeFault.status;
+    if (shortWrites && c > 0) return inner_.WriteFile(h, b, c - 1, done);
+    return inner_.WriteFile(h, b, c, done);
+  }
+  os::Status SetPosition(os::Handle h, int64_t d, os::MoveMethod m, uint64_t& p) override {
+    ++positions;
+    if (positionFault.Hit()) return positionFault.status;
+    return inner_.SetPosition(h, d, m, p);
+  }
+  os::Status CreateFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+    ++creates;
+    if (createFault.Hit()) return createFault.status;
+    return inner_.CreateFile(n, a, s, out);
+  }
+  os::Status OpenFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+    ++opens;
+    if (openFault.Hit()) return openFault.status;
+    return inner_.OpenFile(n, a, s, out);
+  }
+  os::Status CloseFile(os::Handle h) override {
+    ++closes;
+    os::Status st = inner_.CloseFile(h);
+    return closeFault.Hit() ? closeFault.status : st;
+  }
+  os::Status FlushFile(os::Handle h) override {
+    ++flushes;
+    if (flushFault.Hit()) return flushFault.status;
+    return inner_.FlushFile(h);
+  }
+  os::Status FlushDirectory(const std::string& n) override {
+    ++folderFlushes;
+    if (folderFlushFault.Hit()) return folderFlushFault.status;
+    return inner_.FlushDirectory(n);
+  }
+  os::Status DeleteFile(const std::string& n) override {
+    ++deletes;
+    return inner_.DeleteFile(n);
+  }
+  os::LocalDate Today() override { return today.year ? today : inner_.Today(); }
+  // A test's process must not end: ExitProcess comes back as this exception.
+  struct Ended {
+    int32_t code;
+  };
+  [[noreturn]] void ExitProcess(int32_t code) override { throw Ended{code}; }
+
+  int reads = 0, writes = 0, positions = 0, creates = 0, opens = 0, closes = 0, flushes = 0, folderFlushes = 0,
+      deletes = 0;
+  std::vector<uint32_t> writeSizes;
+  bool shortWrites = false;
+  Fault readFault, writeFault, positionFault, createFault, openFault, closeFault, flushFault, folderFlushFault;
+  os::LocalDate today;
+};
