@@ -37,7 +37,9 @@ std::string UpperAscii(std::string text) {
 
 }  // namespace
 
-bool IsUsageRequest(int count, std::string_view first) { return count <= 0 || first == "/?"; }
+bool IsUsageRequest(int count, const std::string& first) {
+  return count <= 0 || first == "/?" || IsHelpSwitch(first);
+}
 
 std::string UsageLine1(std::string_view programPath) {
   std::string line = "Usage: ";

@@ -13,7 +13,8 @@ struct RunOptions {
 // Arguments 2 onward, in order: "/D" in any case sets the deletion, every other
 // argument names the archive directory and the last one wins.
 RunOptions ReadOptions(const std::vector<std::string>& laterArguments);
-bool IsUsageRequest(int count, std::string_view first);
+// No argument, "/?" first, or the platform's own help switch first.
+bool IsUsageRequest(int count, const std::string& first);
 std::string UsageLine1(std::string_view programPath);
 
 [[noreturn]] void RunArchiver();

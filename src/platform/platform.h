@@ -64,6 +64,8 @@ bool EndsDirectoryPart(char c);       // bytes after which a pattern's directory
 // Windows hands the program one command line that the program splits itself;
 // POSIX hands it argv as the shell split it.
 extern const bool SplitsCommandLine;
+// The platform's own ways of asking for help, besides "/?" (none on Windows).
+bool IsHelpSwitch(const char* argument);
 // Windows marks console programs in the executable header; POSIX has no such mark.
 extern const bool MarksConsoleInImageHeader;
 

@@ -27,6 +27,11 @@ const bool MarksConsoleInImageHeader = false;
 
 bool EndsDirectoryPart(char c) { return c == '/'; }
 
+// A Linux user who asks for help must not get an empty archive folder instead.
+bool IsHelpSwitch(const char* argument) {
+  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+}
+
 namespace {
 
 int savedArgc = 0;

@@ -22,6 +22,8 @@ const bool MarksConsoleInImageHeader = true;
 
 bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
 
+bool IsHelpSwitch(const char*) { return false; }
+
 namespace {
 
 int savedArgc = 0;

@@ -124,3 +124,5 @@ void SetProgramKind() {
   std::string path;
   IsConsoleProgram = os::Sys().ModuleFileName(path) == 0 && IsConsoleImage(path);
 }
+
+bool IsHelpSwitch(const std::string& argument) { return os::IsHelpSwitch(argument.c_str()); }

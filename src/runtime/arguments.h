@@ -25,5 +25,8 @@ std::string ArgumentAt(int32_t index);
 // Whether the executable file at `path` is marked as a console program.
 bool IsConsoleImage(const std::string& path);
 
+// The platform's own help switch ("--help", "-h" on POSIX; none on Windows).
+bool IsHelpSwitch(const std::string& argument);
+
 extern bool IsConsoleProgram;
 void SetProgramKind();

@@ -1,0 +1,111 @@
+"""Runs the real program (natively, or under Wine for the Windows build) in a
+fresh temporary directory, and describes the platform's conventions, so that
+each test is written once for both platforms."""
+import datetime
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+PLATFORM = os.environ.get('STOWIT_PLATFORM', 'posix')
+PROGRAM = os.environ.get('STOWIT_PROGRAM', '')
+PROBE = os.environ.get('STOWIT_PROBE', '')
+WINE = os.environ.get('STOWIT_WINE', 'wine')
+WINDOWS = PLATFORM == 'windows'
+POSIX = not WINDOWS
+SEP = '\\' if WINDOWS else '/'
+EOL = b'\r\n' if WINDOWS else b'\n'
+IS_ROOT = POSIX and os.geteuid() == 0
+
+
+class Result:
+    def __init__(self, code, out, err):
+        self.code, self.out, self.err = code, out, err
+
+    def lines(self):
+        """Standard output split at the platform's line end (the last piece may be unended)."""
+        return self.out.split(EOL)
+
+    def __repr__(self):
+        return 'exit %d, stdout %r, stderr %r' % (self.code, self.out, self.err[-400:])
+
+
+def command(program, args):
+    return ([WINE, program] if WINDOWS else [program]) + list(args)
+
+
+def run(args, cwd, program=None, timeout=180, stdout=subprocess.PIPE, **kw):
+    """Runs the program with the arguments; bytes in, bytes out."""
+    proc = subprocess.run(command(program or PROGRAM, args), cwd=cwd, stdout=stdout,
+                          stderr=subprocess.PIPE, timeout=timeout, **kw)
+    return Result(proc.returncode, proc.stdout or b'', proc.stderr)
+
+
+def windows_path(path):
+    """The name under which a Windows program under Wine sees a Linux path."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def program_path_as_seen(path):
+    """Argument 0 as the program reports it: its full path."""
+    return windows_path(path) if WINDOWS else os.path.realpath(path)
+
+
+def today():
+    return datetime.date.today().strftime('%Y%m%d')
+
+
+class StowitTest(unittest.TestCase):
+    """A test in a fresh temporary directory of its own."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='stowit-e2e-')
+        self.addCleanup(self._remove)
+
+    def _remove(self):
+        for root, dirs, files in os.walk(self.dir):
+            for name in dirs + files:
+                try:
+                    os.chmod(os.path.join(root, name), 0o700, follow_symlinks=False)
+                except OSError:
+                    pass
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def write(self, name, data=b'', mode=None):
+        full = self.path(name)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, 'wb') as f:
+            f.write(data)
+        if mode is not None:
+            os.chmod(full, mode)
+        return full
+
+    def read(self, name):
+        with open(self.path(name), 'rb') as f:
+            return f.read()
+
+    def stowit(self, *args, **kw):
+        return run(args, cwd=kw.pop('cwd', self.dir), **kw)
+
+    def probe(self, *args, **kw):
+        return run(args, cwd=kw.pop('cwd', self.dir), program=PROBE, **kw)
+
+    def folder(self, root='Archive', number=1):
+        """The relative name of the dated folder of the given run of today."""
+        return os.path.join(root, '%s%02d' % (today(), number))
+
+    def shown(self, *parts):
+        """A relative path as the program writes it."""
+        return SEP.join(parts).encode()
+
+
+def skip_unless_posix(reason='a Linux-only behaviour'):
+    return unittest.skipUnless(POSIX, reason)
+
+
+def skip_unless_root(reason='needs root'):
+    return unittest.skipUnless(IS_ROOT, reason)
