@@ -3,6 +3,7 @@
 #include "archiver/archive_file.h"
 #include "archiver/dated_folder.h"
 #include "runtime/arguments.h"
+#include "runtime/block_file.h"
 #include "runtime/console.h"
 #include "runtime/failure.h"
 #include "runtime/paths.h"
@@ -82,6 +83,14 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
 
   WriteLine("Archive folder : " + datedFolder);
   if (options.deleteOriginals) WriteLine("Original files will be deleted after archiving");
+  if (options.deleteOriginals && FolderExists(datedFolder)) {
+    // Each copy's entry is made durable before its original goes; the new
+    // folders' own entries must be too, or a power cut could still lose them.
+    FlushFolderOf(datedFolder);
+    CheckIoStatus();
+    FlushFolderOf(archiveRoot);
+    CheckIoStatus();
+  }
 
   int32_t fileCount = 0;
   SearchEntry entry;
