@@ -1,0 +1,142 @@
+"""The release packages as a user gets them: the Debian package unpacked into
+a temporary root, the Windows zip opened. STOWIT_DEB and STOWIT_ZIP name the
+files that scripts/package made."""
+import gzip
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
+DEB = os.environ.get('STOWIT_DEB', '')
+ZIP = os.environ.get('STOWIT_ZIP', '')
+
+
+def source(name):
+    with open(os.path.join(ROOT, name), 'rb') as f:
+        return f.read()
+
+
+def project_version():
+    return re.search(rb'project\(\s*stowit\s+VERSION\s+([0-9.]+)', source('CMakeLists.txt')).group(1).decode()
+
+
+def temporary_dir(test):
+    path = tempfile.mkdtemp(prefix='stowit-package-')
+    test.addCleanup(shutil.rmtree, path, True)
+    return path
+
+
+@unittest.skipUnless(DEB, 'STOWIT_DEB names no package')
+class DebianPackage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix='stowit-root-')
+        subprocess.run(['dpkg', '-x', DEB, cls.root], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def installed(self, name):
+        with open(os.path.join(self.root, name), 'rb') as f:
+            return f.read()
+
+    def field(self, name):
+        return subprocess.run(['dpkg-deb', '-f', DEB, name], check=True,
+                              capture_output=True, text=True).stdout.strip()
+
+    def test_files_land_where_they_belong(self):
+        files = set()
+        for top, _, names in os.walk(self.root):
+            files.update(os.path.relpath(os.path.join(top, n), self.root) for n in names)
+        self.assertEqual(files, {'usr/bin/stowit', 'usr/share/man/man1/stowit.1.gz',
+                                 'usr/share/doc/stowit/README.md', 'usr/share/doc/stowit/copyright'})
+
+    def test_entries_belong_to_root_with_plain_modes(self):
+        listing = subprocess.run(['dpkg-deb', '-c', DEB], check=True, capture_output=True, text=True).stdout
+        for line in listing.splitlines():
+            mode, owner, _, _, _, name = line.split(None, 5)
+            self.assertEqual(owner, 'root/root', line)
+            wanted = 'drwxr-xr-x' if name.endswith('/') else \
+                '-rwxr-xr-x' if name == './usr/bin/stowit' else '-rw-r--r--'
+            self.assertEqual(mode, wanted, line)
+
+    def test_control_names_package_version_architecture_and_libraries(self):
+        self.assertEqual(self.field('Package'), 'stowit')
+        self.assertEqual(self.field('Version'), project_version() + '-1')
+        architecture = subprocess.run(['dpkg', '--print-architecture'], check=True,
+                                      capture_output=True, text=True).stdout.strip()
+        self.assertEqual(self.field('Architecture'), architecture)
+        depends = self.field('Depends')
+        for library in ('libc6', 'libstdc++6'):
+            self.assertIn(library, depends)
+        self.assertTrue(self.field('Maintainer'))
+
+    def test_manual_page_is_ours_gzipped_without_time_stamp_and_renders_cleanly(self):
+        packed = self.installed('usr/share/man/man1/stowit.1.gz')
+        self.assertEqual(packed[4:8], b'\0\0\0\0', 'a time stamp in the gzip header makes builds differ')
+        self.assertEqual(gzip.decompress(packed), source('docs/stowit.1'))
+        page = subprocess.run(['man', '--warnings', '-l', os.path.join(self.root, 'usr/share/man/man1/stowit.1.gz')],
+                              capture_output=True, text=True, env=dict(os.environ, MANWIDTH='80', MAN_KEEP_FORMATTING=''))
+        self.assertEqual(page.returncode, 0, page.stderr)
+        self.assertEqual(page.stderr, '')
+        self.assertIn('EXIT STATUS', page.stdout)
+
+    def test_documents_are_the_readme_and_the_licence(self):
+        self.assertEqual(self.installed('usr/share/doc/stowit/README.md'), source('README.md'))
+        self.assertEqual(self.installed('usr/share/doc/stowit/copyright'), source('LICENSE'))
+
+    def test_installed_program_shows_usage_and_archives(self):
+        program = os.path.join(self.root, 'usr/bin/stowit')
+        work = temporary_dir(self)
+        usage = subprocess.run([program, '--help'], cwd=work, capture_output=True)
+        self.assertEqual(usage.returncode, 5)
+        self.assertTrue(usage.stdout.startswith(b'Usage: ' + os.path.realpath(program).encode() + b' Filepattern'), usage.stdout)
+        with open(os.path.join(work, 'a.log'), 'wb') as f:
+            f.write(b'alpha')
+        run = subprocess.run([program, '*.log'], cwd=work, capture_output=True)
+        self.assertEqual(run.returncode, 0, run)
+        self.assertIn(b'File 1 a.log (5 bytes)\n', run.stdout)
+        archive = os.path.join(work, 'Archive')
+        [folder] = os.listdir(archive)
+        with open(os.path.join(archive, folder, 'a.log'), 'rb') as f:
+            self.assertEqual(f.read(), b'alpha')
+
+
+@unittest.skipUnless(ZIP, 'STOWIT_ZIP names no zip')
+class WindowsZip(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with zipfile.ZipFile(ZIP) as z:
+            cls.members = {info.filename: z.read(info) for info in z.infolist() if not info.is_dir()}
+        cls.top = 'stowit-%s-win32/' % project_version()
+
+    def member(self, name):
+        return self.members[self.top + name]
+
+    def test_zip_holds_program_readme_and_licence_in_one_folder(self):
+        self.assertEqual(set(self.members), {self.top + n for n in ('stowit.exe', 'README.txt', 'LICENSE.txt')})
+
+    def test_texts_have_windows_line_ends_and_our_content(self):
+        for packed, original in (('README.txt', 'README.md'), ('LICENSE.txt', 'LICENSE')):
+            text = self.member(packed)
+            self.assertNotRegex(text, rb'(?<!\r)\n', packed + ' has a bare line feed')
+            self.assertEqual(text, source(original).replace(b'\n', b'\r\n'), packed)
+
+    def test_program_is_a_pe32_console_image_with_version_and_manifest(self):
+        work = temporary_dir(self)
+        program = os.path.join(work, 'stowit.exe')
+        with open(program, 'wb') as f:
+            f.write(self.member('stowit.exe'))
+        for check in (os.path.join(ROOT, 'scripts', 'check-pe32'), os.path.join(HERE, 'check-resources')):
+            result = subprocess.run([check, program], capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, os.path.basename(check) + ': ' + result.stderr)
+
+
+if __name__ == '__main__':
+    unittest.main()
