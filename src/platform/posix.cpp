@@ -143,7 +143,7 @@ bool PatternMatches(const std::string& name, const std::string& pattern) {
 }
 
 struct Search {
-  DIR* dir = nullptr;  // null for a name looked up directly
+  DIR* dir = nullptr;
   std::string pattern;
 };
 
@@ -362,29 +362,23 @@ class PosixPlatform final : public Platform {
     if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
     std::string last = LastComponent(pattern);
     if (last.empty()) return ErrorFileNotFound;
+    // A name without wildcards is matched like any pattern, case ignored, as
+    // Windows does: a literal look-up would miss "app.log" for "APP.LOG".
+    std::size_t slash = pattern.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : pattern.substr(0, slash);
     auto* s = new Search;
-    if (last.find_first_of("*?") == std::string::npos) {
-      Status st = LookUp(pattern, found);
-      if (st != 0) {
-        delete s;
-        return st;
-      }
-    } else {
-      std::size_t slash = pattern.find_last_of('/');
-      std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : pattern.substr(0, slash);
-      s->dir = opendir(dir.c_str());
-      if (!s->dir) {
-        int e = errno;
-        delete s;
-        return e == ENOENT ? ErrorPathNotFound : FromErrno(e);
-      }
-      s->pattern = last;
-      Status st = NextMatch(*s, found);
-      if (st != 0) {
-        closedir(s->dir);
-        delete s;
-        return st == ErrorNoMoreFiles ? ErrorFileNotFound : st;
-      }
+    s->dir = opendir(dir.c_str());
+    if (!s->dir) {
+      int e = errno;
+      delete s;
+      return e == ENOENT ? ErrorPathNotFound : FromErrno(e);
+    }
+    s->pattern = last;
+    Status st = NextMatch(*s, found);
+    if (st != 0) {
+      closedir(s->dir);
+      delete s;
+      return st == ErrorNoMoreFiles ? ErrorFileNotFound : st;
     }
     search = reinterpret_cast<Handle>(s);
     return 0;
@@ -393,7 +387,6 @@ class PosixPlatform final : public Platform {
   Status ContinueSearch(Handle search, FindData& found) override {
     auto* s = reinterpret_cast<Search*>(search);
     if (search == InvalidHandle || !s) return ErrorInvalidHandle;
-    if (!s->dir) return ErrorNoMoreFiles;
     return NextMatch(*s, found);
   }
 

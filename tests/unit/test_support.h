@@ -117,3 +117,23 @@ class CountingPlatform : public os::PlatformDecorator {
   Fault readFault, writeFault, positionFault, createFault, openFault, closeFault, flushFault, folderFlushFault;
   os::LocalDate today;
 };
+
+// A file the platform counts as hidden: a name starting with "." on POSIX, the
+// hidden attribute on Windows. Returns the name it was given.
+inline std::string MakeHiddenFile(const TempDir& dir, const std::string& name, const std::string& bytes = "") {
+  bool windows = os::PathDelimiter == '\\';
+  std::string used = windows ? name : "." + name;
+  dir.Write(used, bytes);
+  if (windows && std::system(("attrib +h \"" + dir.Path(used) + "\" >nul").c_str()) != 0)
+    ADD_FAILURE() << "attrib +h failed on " << used;
+  return used;
+}
+
+// Read-only as each platform knows it: no write bits on POSIX, the read-only
+// attribute on Windows.
+inline void SetReadOnly(const std::string& path, bool readOnly) {
+  namespace fs = std::filesystem;
+  fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::permissions(path, readOnly ? write : fs::perms::owner_write,
+                  readOnly ? fs::perm_options::remove : fs::perm_options::add);
+}

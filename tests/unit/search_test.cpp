@@ -1,0 +1,207 @@
+// The directory search over real directories; the same expectations natively
+// and under Wine show that the POSIX layer answers as FindFirstFileA does.
+#include "runtime/search.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "runtime/block_file.h"
+#include "runtime/io_status.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const bool Posix = os::PathDelimiter == '/';
+
+// Counts the search calls that reach the system.
+class SearchCounting : public os::PlatformDecorator {
+ public:
+  SearchCounting() : os::PlatformDecorator(os::Native()) { os::SetPlatform(this); }
+  ~SearchCounting() override { os::SetPlatform(nullptr); }
+  os::Status StartSearch(const std::string& p, os::Handle& s, os::FindData& f) override {
+    ++starts;
+    return inner_.StartSearch(p, s, f);
+  }
+  os::Status EndSearch(os::Handle s) override {
+    ++ends;
+    return inner_.EndSearch(s);
+  }
+  int starts = 0, ends = 0;
+};
+
+struct Listing {
+  std::vector<std::string> names;  // sorted: the system's order is its own
+  int32_t endStatus = 0;
+};
+
+Listing List(const std::string& pattern, uint32_t mask) {
+  Listing listing;
+  SearchEntry entry;
+  for (StartSearch(pattern, mask, entry); SearchStatus() == 0; ContinueSearch(entry))
+    listing.names.push_back(entry.name);
+  listing.endStatus = SearchStatus();
+  EndSearch(entry);
+  std::sort(listing.names.begin(), listing.names.end());
+  return listing;
+}
+
+using Names = std::vector<std::string>;
+
+class SearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetSearchStatus(0); }
+  TempDir dir;
+};
+
+TEST_F(SearchTest, FileMaskListsOnlyFilesAndAnyEntryMaskAddsDirectories) {
+  dir.Write("a.txt", "aa");
+  dir.Write("b.dat", "b");
+  fs::create_directory(dir.Path("sub"));
+
+  Listing files = List(dir.Path("*"), FileMask);
+  EXPECT_EQ(files.names, (Names{"a.txt", "b.dat"}));
+  EXPECT_EQ(files.endStatus, 18);
+
+  Listing all = List(dir.Path("*"), AnyEntryMask);
+  EXPECT_EQ(all.names, (Names{".", "..", "a.txt", "b.dat", "sub"}));
+  EXPECT_EQ(all.endStatus, 18);
+}
+
+TEST_F(SearchTest, EntryCarriesAttributesSizeAndLocalWriteDate) {
+  dir.Write("one.txt", "12345");
+  fs::create_directory(dir.Path("sub"));
+  SearchEntry entry;
+  StartSearch(dir.Path("one.txt"), AnyEntryMask, entry);
+  ASSERT_EQ(SearchStatus(), 0);
+  EXPECT_EQ(entry.name, "one.txt");
+  EXPECT_EQ(entry.size, 5);
+  EXPECT_EQ(entry.attributes & (os::AttrDirectory | os::AttrReadOnly), 0);
+  // MS-DOS form, local time: the date word of a file written just now is today.
+  os::LocalDate today = os::Native().Today();
+  uint32_t date = entry.writeTime >> 16;
+  EXPECT_EQ(int32_t(date >> 9) + 1980, today.year);
+  EXPECT_EQ(int32_t(date >> 5 & 15), today.month);
+  EXPECT_EQ(int32_t(date & 31), today.day);
+  EndSearch(entry);
+
+  StartSearch(dir.Path("sub"), AnyEntryMask, entry);
+  ASSERT_EQ(SearchStatus(), 0);
+  EXPECT_NE(entry.attributes & os::AttrDirectory, 0);
+  EndSearch(entry);
+}
+
+TEST_F(SearchTest, HiddenAndReadOnlyFilesMatchTheFileMask) {
+  std::string hidden = MakeHiddenFile(dir, "secret.txt", "x");
+  dir.Write("locked.txt", "y");
+  SetReadOnly(dir.Path("locked.txt"), true);
+
+  Names expected{hidden, "locked.txt"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(List(dir.Path("*"), FileMask).names, expected);
+
+  SearchEntry entry;
+  StartSearch(dir.Path(hidden), FileMask, entry);
+  ASSERT_EQ(SearchStatus(), 0);
+  EXPECT_NE(entry.attributes & os::AttrHidden, 0);
+  EndSearch(entry);
+  StartSearch(dir.Path("locked.txt"), FileMask, entry);
+  ASSERT_EQ(SearchStatus(), 0);
+  EXPECT_NE(entry.attributes & os::AttrReadOnly, 0);
+  EndSearch(entry);
+  SetReadOnly(dir.Path("locked.txt"), false);
+}
+
+TEST_F(SearchTest, MissingDirectoryLeavesNoHandleAndEndingCallsNothing) {
+  SearchCounting counting;
+  SearchEntry entry;
+  StartSearch(dir.Path("nowhere") + os::PathDelimiter + "*", FileMask, entry);
+  EXPECT_EQ(SearchStatus(), 3);
+  EXPECT_EQ(entry.osHandle, os::InvalidHandle);
+
+  EndSearch(entry);
+  EXPECT_EQ(SearchStatus(), 0);
+  EXPECT_EQ(counting.ends, 0);
+}
+
+TEST_F(SearchTest, MissingNamesGiveFileOrPathNotFound) {
+  dir.Write("here.txt", "");
+  EXPECT_EQ(List(dir.Path("gone.txt"), FileMask).endStatus, 2);
+  EXPECT_EQ(List(dir.Path("zz*"), FileMask).endStatus, 2);
+  EXPECT_EQ(List(dir.Path("nowhere") + os::PathDelimiter + "gone.txt", FileMask).endStatus, 3);
+}
+
+TEST_F(SearchTest, OnlyDirectoriesMatchingGivesNoMoreFilesWithHandleReleased) {
+  fs::create_directory(dir.Path("sub1"));
+  fs::create_directory(dir.Path("sub2"));
+  dir.Write("other.txt", "");
+  SearchCounting counting;
+  SearchEntry entry;
+  StartSearch(dir.Path("sub*"), FileMask, entry);
+  EXPECT_EQ(SearchStatus(), 18);
+  EXPECT_EQ(entry.osHandle, os::InvalidHandle);
+  EXPECT_EQ(counting.ends, 1);
+  EndSearch(entry);
+  EXPECT_EQ(counting.ends, 1);
+}
+
+TEST_F(SearchTest, ExhaustedListingStaysOpenUntilEndedOnce) {
+  dir.Write("only.txt", "");
+  SearchCounting counting;
+  SearchEntry entry;
+  StartSearch(dir.Path("*.txt"), FileMask, entry);
+  ASSERT_EQ(SearchStatus(), 0);
+  ContinueSearch(entry);
+  EXPECT_EQ(SearchStatus(), 18);
+  EXPECT_NE(entry.osHandle, os::InvalidHandle);
+  EndSearch(entry);
+  EXPECT_EQ(SearchStatus(), 0);
+  EndSearch(entry);
+  EXPECT_EQ(SearchStatus(), 0);
+  EXPECT_EQ(counting.ends, 1);
+}
+
+TEST_F(SearchTest, WildcardsFollowTheWindowsRules) {
+  for (const char* name : {"noext", "a.b", "abc", "ac", "abbc", "Mixed.LOG"}) dir.Write(name, "");
+  EXPECT_EQ(List(dir.Path("*.*"), FileMask).names, (Names{"Mixed.LOG", "a.b", "abbc", "abc", "ac", "noext"}));
+  EXPECT_EQ(List(dir.Path("a?c"), FileMask).names, (Names{"abc"}));
+  EXPECT_EQ(List(dir.Path("*.log"), FileMask).names, (Names{"Mixed.LOG"}));
+  EXPECT_EQ(List(dir.Path("MIXED.log"), FileMask).names, (Names{"Mixed.LOG"}));
+  EXPECT_EQ(List(dir.Path("A*C"), FileMask).names, (Names{"abbc", "abc", "ac"}));
+}
+
+TEST_F(SearchTest, SizeBeyondFourGibibytesIsKeptWhole) {
+  std::error_code ec;
+  { std::ofstream create(dir.Path("big.bin"), std::ios::binary); }
+  fs::resize_file(dir.Path("big.bin"), 5000000000ull, ec);
+  if (ec) GTEST_SKIP() << "the file system refuses a sparse file of 5,000,000,000 bytes: " << ec.message();
+  SearchEntry entry;
+  StartSearch(dir.Path("*.bin"), FileMask, entry);
+  ASSERT_EQ(SearchStatus(), 0);
+  EXPECT_EQ(entry.size, 5000000000);
+  EndSearch(entry);
+}
+
+TEST_F(SearchTest, ThousandsOfEntriesAreAllListed) {
+  for (int i = 0; i < 2000; ++i) dir.Write("f" + std::to_string(i), "");
+  Listing files = List(dir.Path("*"), FileMask);
+  EXPECT_EQ(files.names.size(), 2000u);
+  EXPECT_EQ(files.endStatus, 18);
+}
+
+TEST_F(SearchTest, FifoIsListedButNeverOpened) {
+  if (!Posix) GTEST_SKIP() << "POSIX only";
+  std::string fifo = dir.Path("pipe.log");
+  ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+  EXPECT_EQ(List(dir.Path("*.log"), FileMask).names, (Names{"pipe.log"}));
+
+  IoStatus() = 0;
+  BlockFile file;
+  BindName(file, fifo);
+  OpenExisting(file, 1);  // would wait for a writer if it opened the FIFO
+  EXPECT_EQ(TakeIoStatus(), 5);
+  EXPECT_EQ(file.state, FileState::Closed);
+}
+
+}  // namespace
