@@ -18,17 +18,21 @@ char** probeArgv = nullptr;
 std::string Mode() { return probeArgc > 1 ? probeArgv[1] : ""; }
 int Number() { return probeArgc > 2 ? std::atoi(probeArgv[2]) : 0; }
 
+// The faults below must reach the processor: a sanitizer build would otherwise
+// stop them first with its own message.
+#define REAL_FAULT __attribute__((no_sanitize("undefined")))
+
 // Faults inside the report itself.
 class FaultingPlatform : public os::PlatformDecorator {
  public:
   FaultingPlatform() : os::PlatformDecorator(os::Native()) {}
-  bool LocateCode(uintptr_t, char*, std::size_t, uintptr_t&) override {
+  REAL_FAULT bool LocateCode(uintptr_t, char*, std::size_t, uintptr_t&) override {
     volatile int* nowhere = nullptr;
     return *nowhere != 0;
   }
 };
 
-__attribute__((noinline)) int Divide(int a, int b) {
+REAL_FAULT __attribute__((noinline)) int Divide(int a, int b) {
   volatile int x = a, y = b;
   return x / y;
 }
@@ -41,6 +45,7 @@ __attribute__((noinline)) int Recurse(int depth, int limit) {
 }
 
 volatile uintptr_t nowhere = 16;
+volatile std::size_t tooMuch = std::size_t(1) << 60;
 
 void Probe() {
   std::string mode = Mode();
@@ -73,6 +78,11 @@ void Probe() {
     CheckIoStatus();
   } else if (mode == "out-of-memory") {
     RaiseFailure(FailureKind::OutOfMemory, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+  } else if (mode == "allocate") {
+    // A real request that the heap refuses, thrown rather than returned.
+    char* block = new char[tooMuch];
+    block[0] = 0;
+    delete[] block;
   }
   EndProcess(Number());
 }
