@@ -1,0 +1,209 @@
+"""Faults made to happen in the real program: standard output that cannot be
+written, a full disk, a write limit, a killed process, a folder that cannot be
+made. Each run must end as reported and must never cost an original."""
+import hashlib
+import os
+import re
+import resource
+import signal
+import subprocess
+import time
+import unittest
+
+from harness import (EOL, PROBE, PROGRAM, SEP, WINDOWS, StowitTest, command,
+                     skip_unless_posix, skip_unless_root)
+
+E = re.escape(EOL)
+
+
+def setUpModule():
+    if WINDOWS:
+        # Start the Wine server from a run whose output is not a pipe: a server
+        # started with a test's pipe keeps it open and each run waits for it.
+        subprocess.run(command(PROBE, ['ready', '0']), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def stowit_report(messages):
+    """A pattern for stowit's report of a failed check ending in one of the messages."""
+    module = re.escape(os.path.basename(PROGRAM).encode())
+    return (rb'Exception EInOutError in module ' + module + rb' at [0-9A-F]{8}\.' + E +
+            rb'File: [\w.]+\.cpp Line#: \d+' + E +
+            rb'(?:' + b'|'.join(re.escape(m) for m in messages) + rb')\Z')
+
+
+def digest(path, limit=None):
+    h = hashlib.sha256()
+    left = limit
+    with open(path, 'rb') as f:
+        while left is None or left > 0:
+            block = f.read(1 << 20 if left is None else min(1 << 20, left))
+            if not block:
+                break
+            h.update(block)
+            if left is not None:
+                left -= len(block)
+    return h.hexdigest()
+
+
+class FaultTest(StowitTest):
+    def originals(self, files):
+        for name, data in files.items():
+            self.write(name, data)
+        return files
+
+    def assertNothingLost(self, files, folder, deleted_ok=False):
+        """Each original is still there and whole, unless (with /D) its copy is whole."""
+        for name, data in files.items():
+            copy = os.path.join(folder, os.path.basename(name))
+            if os.path.exists(self.path(name)):
+                self.assertEqual(self.read(name), data, name)
+            else:
+                self.assertTrue(deleted_ok, '%s is gone' % name)
+                self.assertEqual(self.read(copy), data, '%s is gone and its copy is not whole' % name)
+
+    def all_files(self):
+        for root, _, names in os.walk(self.dir):
+            for name in names:
+                yield os.path.join(root, name)
+
+
+class UnwritableStandardOutput(FaultTest):
+    def targets(self):
+        yield 'read-only file', lambda: open(self.write('console.txt'), 'rb')
+        yield 'full device', lambda: open('/dev/full', 'wb')
+
+    def test_first_line_ends_the_run_without_another_report(self):
+        files = self.originals({'a.log': b'alpha', 'b.log': b'beta'})
+        for target, opener in self.targets():
+            for program in ('probe', 'stowit'):
+                with self.subTest(target=target, program=program), opener() as out:
+                    if program == 'probe':
+                        # Would end with 0 had its first line been written.
+                        r = self.probe('ready', '0', stdout=out)
+                    else:
+                        r = self.stowit('*.log', '/d', stdout=out)
+                    self.assertEqual(r.code, 1, r)
+                    self.assertEqual(r.err, b'', r)
+                    self.assertNothingLost(files, self.folder())
+                    if os.path.isdir(self.path(self.folder())):
+                        self.assertEqual(os.listdir(self.path(self.folder())), [])
+        self.assertEqual(self.read('console.txt'), b'')
+
+
+@skip_unless_posix('a descriptor closed at start is a POSIX condition')
+class ClosedStandardOutput(FaultTest):
+    def closed(self, program, *args):
+        """Runs the program with descriptor 1 closed before it starts."""
+        return subprocess.run(['/bin/sh', '-c', 'exec "$0" "$@" >&-', program] + list(args),
+                              cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+
+    def test_run_ends_at_first_line_and_no_file_gets_console_text(self):
+        files = self.originals({'a.log': b'alpha', 'b.log': b'beta' * 1000})
+        r = self.closed(PROGRAM, '*.log', '/d')
+        self.assertEqual(r.returncode, 1, r)
+        self.assertEqual(r.stderr, b'', r)
+        self.assertNothingLost(files, self.folder())
+        contents = set(files.values())
+        for path in self.all_files():
+            with open(path, 'rb') as f:
+                data = f.read()
+            self.assertNotIn(b'Archive folder', data, path)
+            self.assertIn(data, contents, path)
+
+    def test_probe_with_closed_output_fails_its_first_line(self):
+        r = self.closed(PROBE, 'ready', '0')
+        self.assertEqual(r.returncode, 1, r)
+        self.assertEqual(r.stderr, b'', r)
+
+
+@skip_unless_posix('needs a small file system of its own')
+@skip_unless_root('mounting a small file system needs root')
+class FullDisk(FaultTest):
+    def test_copy_that_does_not_fit_is_reported_and_costs_no_original(self):
+        disk = self.path('disk')
+        os.mkdir(disk)
+        mounted = subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=1m', 'tmpfs', disk],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if mounted.returncode != 0:
+            self.skipTest('cannot mount a small file system: %s' % mounted.stderr.decode().strip())
+        self.addCleanup(subprocess.run, ['umount', disk])
+        # The small copy fits; the big one cannot, whichever comes first.
+        files = self.originals({'disk/big.log': os.urandom(600 << 10), 'disk/small.log': os.urandom(10 << 10)})
+        r = self.stowit('disk/*.log', '/d')
+        self.assertEqual(r.code, 1, r)
+        self.assertRegex(r.out, stowit_report([b'Disk full.', b'I/O error 112.']))
+        self.assertNothingLost(files, self.path('disk', self.folder()), deleted_ok=True)
+        self.assertTrue(os.path.exists(self.path('disk/big.log')))
+
+
+@skip_unless_posix('a write limit is a POSIX resource limit')
+class WriteLimit(FaultTest):
+    def test_short_write_is_disk_full_and_keeps_the_original(self):
+        limit = 20000  # inside the second block, so that its write comes back short
+        files = self.originals({'big.log': os.urandom(100000)})
+
+        def limited():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        r = self.stowit('*.log', '/d', preexec_fn=limited)
+        self.assertEqual(r.code, 1, r)
+        self.assertRegex(r.out, stowit_report([b'Disk full.']))
+        self.assertNothingLost(files, self.folder())
+        copy = self.read(os.path.join(self.folder(), 'big.log'))
+        self.assertEqual(copy, files['big.log'][:limit])
+
+
+@skip_unless_posix('a kill that no handler sees is a POSIX signal')
+class KilledDuringCopy(FaultTest):
+    SIZE = 200 << 20
+
+    def test_original_survives_a_kill_in_the_middle_of_its_copy(self):
+        original = self.path('big.log')
+        with open(original, 'wb') as f:
+            for _ in range(self.SIZE >> 20):
+                f.write(os.urandom(1 << 20))
+        whole = digest(original)
+        proc = subprocess.Popen(command(PROGRAM, ['*.log', '/d']), cwd=self.dir,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(proc.communicate)
+        copy = self.path(self.folder(), 'big.log')
+        deadline = time.monotonic() + 60
+        while proc.poll() is None and time.monotonic() < deadline:
+            if os.path.exists(copy) and os.path.getsize(copy) > 0:
+                break
+            time.sleep(0.002)
+        proc.send_signal(signal.SIGKILL)
+        proc.wait()
+        if proc.returncode != -signal.SIGKILL:
+            self.skipTest('the copy ended before it could be killed (exit %d)' % proc.returncode)
+        self.assertTrue(os.path.exists(original), 'the original is gone')
+        self.assertEqual(digest(original), whole, 'the original changed')
+        copied = os.path.getsize(copy)
+        self.assertLess(copied, self.SIZE + 1)
+        self.assertEqual(digest(copy), digest(original, copied), 'the partial copy is not a prefix')
+
+
+class DatedFolderCannotBeMade(FaultTest):
+    def test_missing_parent_is_invalid_filename_after_the_written_lines(self):
+        files = self.originals({'a.log': b'alpha'})
+        archive_dir = 'missing' + SEP + 'deeper'
+        lines = (re.escape(b'Archive folder : ' + self.shown('missing', 'deeper', '')) + rb'\d{10}' + E +
+                 re.escape(b'Original files will be deleted after archiving' + EOL +
+                           b'File 1 a.log (5 bytes)' + EOL))
+        expected = b'^' + lines + stowit_report([b'Invalid filename.'])
+        with self.subTest(output='pipe'):
+            r = self.stowit('*.log', archive_dir, '/d')
+            self.assertEqual(r.code, 1, r)
+            self.assertRegex(r.out, expected)
+        with self.subTest(output='redirected file'):
+            with open(self.path('console.txt'), 'wb') as out:
+                r = self.stowit('*.log', archive_dir, '/d', stdout=out)
+            self.assertEqual(r.code, 1, r)
+            self.assertRegex(self.read('console.txt'), expected)
+        self.assertNothingLost(files, self.folder())
+        self.assertFalse(os.path.exists(self.path('missing')))
+
+
+if __name__ == '__main__':
+    unittest.main()
