@@ -1,0 +1,87 @@
+// Choosing and making the run's dated folder, over real directories.
+#include "archiver/dated_folder.h"
+
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Says "absent" for one name that does exist: another run made it between the
+// existence test and the creation.
+class RacingPlatform : public CountingPlatform {
+ public:
+  os::Status LookUp(const std::string& name, os::FindData& found) override {
+    if (name == blinded) return os::ErrorFileNotFound;
+    return CountingPlatform::LookUp(name, found);
+  }
+  std::string blinded;
+};
+
+class DatedFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform.today = {2026, 12, 7};
+    fs::create_directory(root);
+  }
+  std::string Folder(const std::string& suffix) const { return root + os::PathDelimiter + "20261207" + suffix; }
+
+  RacingPlatform platform;
+  TempDir dir;
+  std::string root = dir.Path("Archive");
+};
+
+TEST_F(DatedFolderTest, EachCallMakesTheNextNumber) {
+  EXPECT_EQ(MakeDatedFolder(root), Folder("01"));
+  EXPECT_TRUE(fs::is_directory(Folder("01")));
+  EXPECT_EQ(MakeDatedFolder(root), Folder("02"));
+  EXPECT_TRUE(fs::is_directory(Folder("02")));
+}
+
+TEST_F(DatedFolderTest, LowestFreeNumberIsTaken) {
+  fs::create_directory(Folder("01"));
+  fs::create_directory(Folder("03"));
+  EXPECT_EQ(MakeDatedFolder(root), Folder("02"));
+}
+
+TEST_F(DatedFolderTest, PlainFileTakesItsNumber) {
+  std::ofstream(Folder("01")) << "x";
+  EXPECT_EQ(MakeDatedFolder(root), Folder("02"));
+}
+
+TEST_F(DatedFolderTest, NumbersGrowPastTwoDigits) {
+  for (int n = 1; n <= 99; ++n) fs::create_directory(Folder((n < 10 ? "0" : "") + std::to_string(n)));
+  EXPECT_EQ(MakeDatedFolder(root), Folder("100"));
+  EXPECT_EQ(MakeDatedFolder(root), Folder("101"));
+}
+
+TEST_F(DatedFolderTest, MonthAndDayHaveTwoDigits) {
+  platform.today = {2027, 1, 5};
+  EXPECT_EQ(MakeDatedFolder(root), root + os::PathDelimiter + "2027010501");
+}
+
+TEST_F(DatedFolderTest, RootEndingInSeparatorIsKeptWhole) {
+  std::string slashed = root + os::PathDelimiter;
+  EXPECT_EQ(MakeDatedFolder(slashed), slashed + os::PathDelimiter + "2026120701");
+  EXPECT_TRUE(fs::is_directory(Folder("01")));
+  EXPECT_EQ(MakeDatedFolder(slashed), slashed + os::PathDelimiter + "2026120702");
+}
+
+TEST_F(DatedFolderTest, MissingRootGivesTheFirstNumberSilently) {
+  std::string missing = dir.Path("gone") + os::PathDelimiter + "Archive";
+  EXPECT_EQ(MakeDatedFolder(missing), missing + os::PathDelimiter + "2026120701");
+  EXPECT_FALSE(fs::exists(dir.Path("gone")));
+  EXPECT_EQ(platform.writes, 0);
+}
+
+TEST_F(DatedFolderTest, NameTakenDuringTheChoiceMovesToTheNextNumber) {
+  fs::create_directory(Folder("01"));
+  fs::create_directory(Folder("02"));
+  platform.blinded = Folder("02");
+  EXPECT_EQ(MakeDatedFolder(root), Folder("03"));
+  EXPECT_TRUE(fs::is_directory(Folder("03")));
+}
+
+}  // namespace
