@@ -1,0 +1,260 @@
+// Archiving one file over real files, natively and under Wine, with faults
+// injected where the system cannot be made to fail.
+#include "archiver/archive_file.h"
+
+#include <filesystem>
+#include <set>
+
+#include "runtime/console.h"
+#include "runtime/failure.h"
+#include "runtime/io_status.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const bool Posix = os::PathDelimiter == '/';
+
+// The standard handles are files of the test's own, so that console lines can
+// be read back and closing them never touches the test program's own output.
+// Handles that a failed copy leaves open are tracked, to be closed afterwards.
+class ArchivePlatform : public CountingPlatform {
+ public:
+  os::Handle StdHandle(os::StdStream which) override {
+    return which == os::StdStream::Input ? input : console;
+  }
+  os::Status OpenFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+    os::Status st = CountingPlatform::OpenFile(n, a, s, out);
+    if (st == 0) open.insert(out);
+    return st;
+  }
+  os::Status CreateFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+    os::Status st = CountingPlatform::CreateFile(n, a, s, out);
+    if (st == 0) open.insert(out);
+    return st;
+  }
+  os::Status CloseFile(os::Handle h) override {
+    open.erase(h);
+    return CountingPlatform::CloseFile(h);
+  }
+  os::Status DeleteFile(const std::string& n) override {
+    flushesAtDelete = flushes;
+    folderFlushesAtDelete = folderFlushes;
+    return CountingPlatform::DeleteFile(n);
+  }
+  void CloseLeftovers() {
+    for (os::Handle h : open) os::Native().CloseFile(h);
+    open.clear();
+  }
+
+  os::Handle input = os::InvalidHandle, console = os::InvalidHandle;
+  std::set<os::Handle> open;
+  int flushesAtDelete = -1, folderFlushesAtDelete = -1;
+};
+
+os::Handle CreateForTest(const std::string& path) {
+  os::Handle h = os::InvalidHandle;
+  EXPECT_EQ(os::Native().CreateFile(path, os::AccessRead | os::AccessWrite, os::ShareRead | os::ShareWrite, h), 0u);
+  return h;
+}
+
+// The program's own start-up and end, run once: afterwards a failed check
+// raises a FailureException, as in the real program.
+void StartRuntimeOnce() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  TempDir dir;
+  ArchivePlatform platform;
+  platform.input = CreateForTest(dir.Path("input"));
+  platform.console = CreateForTest(dir.Path("console"));
+  static char name[] = "archive_file_test";
+  char* argv[] = {name, nullptr};
+  try {
+    RunProgram(1, argv, [] {});
+  } catch (const CountingPlatform::Ended& end) {
+    EXPECT_EQ(end.code, 0);
+  }
+}
+
+std::string RandomBytes(std::size_t n) {
+  std::mt19937 generator{uint32_t(n)};
+  std::string bytes(n, '\0');
+  for (char& c : bytes) c = char(generator());
+  return bytes;
+}
+
+class ArchiveFileTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { StartRuntimeOnce(); }
+  void SetUp() override {
+    IoStatus() = 0;
+    fs::create_directory(dir.Path("copies"));
+    platform.console = CreateForTest(dir.Path("console"));
+    BindText(StandardOutput, "");
+    OpenTextOutput(StandardOutput);
+    ASSERT_EQ(IoStatus(), 0);
+  }
+  void TearDown() override {
+    Console();
+    platform.CloseLeftovers();
+    IoStatus() = 0;
+  }
+  // What the copy wrote on the console; closes it.
+  std::string Console() {
+    if (StandardOutput.state == FileState::OpenForTextOutput) CloseText(StandardOutput);
+    IoStatus() = 0;
+    return dir.Read("console");
+  }
+  // The status of the failure that the copy raised, or 0.
+  int32_t Archive(bool deleteAfter) {
+    try {
+      ArchiveFile(source, destination, deleteAfter);
+    } catch (const FailureException& failure) {
+      auto* io = dynamic_cast<const EInOutError*>(failure.object.get());
+      return io ? io->status : -1;
+    }
+    return 0;
+  }
+
+  ArchivePlatform platform;
+  TempDir dir;
+  std::string source = dir.Path("app.log");
+  std::string destination = dir.Path("copies") + os::PathDelimiter + "app.log";
+};
+
+TEST_F(ArchiveFileTest, CopyIsByteIdenticalAndReadsEachBlockOnce) {
+  for (std::size_t size : {std::size_t(0), std::size_t(16384), std::size_t(16385), std::size_t(3 << 20) + 123}) {
+    SCOPED_TRACE(size);
+    std::string bytes = RandomBytes(size);
+    dir.Write("app.log", bytes);
+    platform.reads = platform.positions = 0;
+    platform.writeSizes.clear();
+
+    ASSERT_EQ(Archive(false), 0);
+    EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), bytes);
+    EXPECT_EQ(dir.Read("app.log"), bytes);
+    int blocks = int((size + CopyBlockSize - 1) / CopyBlockSize);
+    EXPECT_EQ(platform.reads, blocks);
+    EXPECT_EQ(platform.positions, 3 * (blocks + 1));  // one end test before each read, one at the end
+    if (size == 16385) {
+      EXPECT_EQ(platform.writeSizes, (std::vector<uint32_t>{16384, 1}));
+    }
+  }
+  EXPECT_EQ(platform.flushes + platform.folderFlushes + platform.deletes, 0);
+  EXPECT_EQ(Console(), "");
+}
+
+TEST_F(ArchiveFileTest, DeleteAfterFlushesTheCopyBeforeTheOriginalGoes) {
+  std::string bytes = RandomBytes(20000);
+  dir.Write("app.log", bytes);
+  ASSERT_EQ(Archive(true), 0);
+  EXPECT_FALSE(fs::exists(source));
+  EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), bytes);
+  EXPECT_EQ(platform.deletes, 1);
+  EXPECT_EQ(platform.flushesAtDelete, 1);
+  EXPECT_EQ(platform.folderFlushesAtDelete, 1);
+}
+
+TEST_F(ArchiveFileTest, ReadOnlySourceIsReportedAndKept) {
+  dir.Write("app.log", "keep");
+  SetReadOnly(source, true);
+  if (ReadOnlyIgnoredHere(source)) {
+    SetReadOnly(source, false);
+    GTEST_SKIP() << "this Windows layer (Wine run by root) opens read-only files for writing";
+  }
+  EXPECT_EQ(Archive(true), 0);
+  SetReadOnly(source, false);
+  EXPECT_EQ(Console(), "Can't Open file : " + source + os::LineEnd);
+  EXPECT_EQ(dir.Read("app.log"), "keep");
+  EXPECT_FALSE(fs::exists(destination));
+  EXPECT_EQ(platform.creates, 0);
+}
+
+TEST_F(ArchiveFileTest, SourceThatCannotBeOpenedIsReportedAndKept) {
+  dir.Write("app.log", "keep");
+  platform.openFault = {0, os::ErrorSharingViolation};
+  EXPECT_EQ(Archive(true), 0);
+  EXPECT_EQ(IoStatus(), 0);
+  EXPECT_EQ(Console(), "Can't Open file : " + source + os::LineEnd);
+  EXPECT_EQ(dir.Read("app.log"), "keep");
+  EXPECT_FALSE(fs::exists(destination));
+  EXPECT_EQ(platform.creates + platform.deletes, 0);
+}
+
+TEST_F(ArchiveFileTest, VanishedSourceOrDirectoryIsPassedOverSilently) {
+  EXPECT_EQ(Archive(true), 0);
+  fs::create_directory(source);
+  EXPECT_EQ(Archive(true), 0);
+  EXPECT_TRUE(fs::is_directory(source));
+  EXPECT_EQ(platform.opens + platform.creates + platform.deletes, 0);
+  EXPECT_TRUE(fs::is_empty(dir.Path("copies")));
+  EXPECT_EQ(Console(), "");
+}
+
+TEST_F(ArchiveFileTest, EveryFailingStepRaisesItsStatusAndKeepsTheOriginal) {
+  using Fault = CountingPlatform::Fault;
+  struct Case {
+    const char* step;
+    Fault CountingPlatform::*fault;
+    int remaining;
+    os::Status status;
+  } cases[] = {
+      {"create", &CountingPlatform::createFault, 0, os::ErrorAccessDenied},
+      {"first end test, current position", &CountingPlatform::positionFault, 0, os::ErrorIoDevice},
+      {"first end test, end position", &CountingPlatform::positionFault, 1, os::ErrorIoDevice},
+      {"first end test, position put back", &CountingPlatform::positionFault, 2, os::ErrorIoDevice},
+      {"second end test", &CountingPlatform::positionFault, 3, os::ErrorIoDevice},
+      {"first read", &CountingPlatform::readFault, 0, os::ErrorIoDevice},
+      {"second read", &CountingPlatform::readFault, 1, os::ErrorIoDevice},
+      {"first write", &CountingPlatform::writeFault, 0, os::ErrorDiskFull},
+      {"second write", &CountingPlatform::writeFault, 1, os::ErrorDiskFull},
+      {"flush of the copy", &CountingPlatform::flushFault, 0, os::ErrorIoDevice},
+      {"flush of its folder", &CountingPlatform::folderFlushFault, 0, os::ErrorIoDevice},
+      {"close of the source", &CountingPlatform::closeFault, 0, os::ErrorInvalidHandle},
+      {"close of the copy", &CountingPlatform::closeFault, 1, os::ErrorDiskFull},
+  };
+  std::string bytes = RandomBytes(16385);
+  dir.Write("app.log", bytes);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    platform.*c.fault = Fault{c.remaining, c.status};
+    EXPECT_EQ(Archive(true), int32_t(c.status));
+    EXPECT_EQ(IoStatus(), 0);  // taken by the failure
+    EXPECT_EQ(dir.Read("app.log"), bytes);
+    platform.*c.fault = Fault{};
+    platform.CloseLeftovers();
+    fs::remove(destination);
+  }
+  EXPECT_EQ(platform.deletes, 0);
+}
+
+TEST_F(ArchiveFileTest, MissingFolderOfTheCopyRaisesPathNotFound) {
+  dir.Write("app.log", "keep");
+  destination = dir.Path("gone") + os::PathDelimiter + "app.log";
+  EXPECT_EQ(Archive(true), 3);
+  EXPECT_EQ(dir.Read("app.log"), "keep");
+}
+
+TEST_F(ArchiveFileTest, ShortWriteRaisesAndKeepsTheOriginal) {
+  dir.Write("app.log", RandomBytes(100));
+  platform.shortWrites = true;
+  EXPECT_EQ(Archive(true), 101);
+  EXPECT_TRUE(fs::exists(source));
+  EXPECT_EQ(platform.deletes, 0);
+}
+
+TEST_F(ArchiveFileTest, CopyKeepsThePermissionBitsLessTheUmask) {
+  if (!Posix) GTEST_SKIP() << "POSIX permission bits";
+  fs::create_directory(dir.Path("probe"));
+  fs::perms umask = ~fs::status(dir.Path("probe")).permissions() & fs::perms::all;
+  dir.Write("app.log", "x");
+  for (fs::perms mode : {fs::perms(0600), fs::perms(0640)}) {
+    fs::permissions(source, mode);
+    ASSERT_EQ(Archive(false), 0);
+    EXPECT_EQ(fs::status(destination).permissions(), mode & ~umask) << std::oct << int(mode);
+  }
+}
+
+}  // namespace
