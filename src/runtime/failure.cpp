@@ -366,6 +366,7 @@ void ReportFailure(const Exception& object, uintptr_t address, const SourceLocat
     UnhandledFailure(*failure.object, failure.address, failure.location);
   } catch (const std::bad_alloc&) {
     if (!ReportingReady) FallbackRoad(203, 1, {}, 0);
-    UnhandledFailure(*PreparedOutOfMemory, 0, {});
+    // The failed request's own address is gone by now; name the program at least.
+    UnhandledFailure(*PreparedOutOfMemory, reinterpret_cast<uintptr_t>(&RunProgram), {});
   }
 }
