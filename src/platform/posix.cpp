@@ -75,6 +75,13 @@ Status MissingNameStatus(const std::string& name) {
   return ErrorFileNotFound;
 }
 
+// FindFirstFileA answers "invalid name" when the directory it is to list is a
+// file, and "path not found" when a file stands further up the path.
+Status NotDirectoryStatus(const std::string& dir) {
+  struct stat st;
+  return (stat(dir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ? ErrorInvalidName : ErrorPathNotFound;
+}
+
 Status NameStatus(int e, const std::string& name) {
   return e == ENOENT ? MissingNameStatus(name) : FromErrno(e);
 }
@@ -371,7 +378,7 @@ class PosixPlatform final : public Platform {
     if (!s->dir) {
       int e = errno;
       delete s;
-      return e == ENOENT ? ErrorPathNotFound : FromErrno(e);
+      return e == ENOENT ? ErrorPathNotFound : e == ENOTDIR ? NotDirectoryStatus(dir) : FromErrno(e);
     }
     s->pattern = last;
     Status st = NextMatch(*s, found);
@@ -401,7 +408,8 @@ class PosixPlatform final : public Platform {
   Status LookUp(const std::string& name, FindData& found) override {
     if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
     struct stat st;
-    if (StatEntry(AT_FDCWD, name.c_str(), st) != 0) return NameStatus(errno, name);
+    if (StatEntry(AT_FDCWD, name.c_str(), st) != 0)
+      return errno == ENOTDIR ? NotDirectoryStatus(ParentOf(name)) : NameStatus(errno, name);
     FillFindData(LastComponent(name), st, found);
     return 0;
   }

@@ -161,6 +161,39 @@ TEST_F(BlockFileTest, OpeningAMissingNameSetsFileOrPathNotFound) {
   EXPECT_EQ(TakeIoStatus(), 3);
 }
 
+TEST_F(BlockFileTest, DirectoriesAndFilesInTheWrongPlaceGiveTheWin32Numbers) {
+  fs::create_directory(dir.Path("sub"));
+  dir.Write("plain", "x");
+  std::string underFile = dir.Path("plain") + os::PathDelimiter + "x";
+  BlockFile file;
+  BindName(file, dir.Path("sub"));
+  OpenExisting(file, 1);
+  EXPECT_EQ(TakeIoStatus(), 5);
+  CreateEmpty(file, 1);
+  EXPECT_EQ(TakeIoStatus(), 5);
+  BindName(file, underFile);
+  OpenExisting(file, 1);
+  EXPECT_EQ(TakeIoStatus(), 3);
+  CreateEmpty(file, 1);
+  EXPECT_EQ(TakeIoStatus(), 3);
+
+  EXPECT_EQ(os::Sys().DeleteFile(dir.Path("sub")), 5u);
+  EXPECT_EQ(os::Sys().DeleteFile(dir.Path("missing")), 2u);
+  EXPECT_EQ(os::Sys().DeleteFile(underFile), 3u);
+  EXPECT_EQ(MakeDirectory(dir.Path("sub")), 183);
+  EXPECT_EQ(MakeDirectory(dir.Path("plain")), 183);
+  EXPECT_EQ(MakeDirectory(dir.Path("gone") + os::PathDelimiter + "sub"), 3);
+  EXPECT_EQ(MakeDirectory(underFile), 3);
+  SearchEntry entry;
+  // The search calls a file in its directory's place an invalid name, unlike the file calls.
+  EXPECT_EQ(OsStartSearch(underFile, AnyEntryMask, entry), 123);
+  EXPECT_EQ(OsLookUp(underFile, AnyEntryMask, entry), 123);
+  EXPECT_EQ(OsStartSearch(dir.Path("plain") + os::PathDelimiter + "*", AnyEntryMask, entry), 123);
+  EXPECT_EQ(OsStartSearch(underFile + os::PathDelimiter + "*", AnyEntryMask, entry), 3);
+  EXPECT_EQ(OsStartSearch(dir.Path("sub") + os::PathDelimiter, AnyEntryMask, entry), 2);
+  EXPECT_TRUE(fs::is_directory(dir.Path("sub")));
+}
+
 TEST_F(BlockFileTest, ReadOnlyFileRefusesWriteAccessWith5) {
   dir.Write("locked", "x");
   SetReadOnly(dir.Path("locked"), true);  // mode 0444 on POSIX: refused for root too
