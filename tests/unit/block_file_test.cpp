@@ -35,13 +35,14 @@ TEST_F(BlockFileTest, ReadWithCountDoneTakesShortReadAndReachesTheEnd) {
   Open(file, "ten");
   ASSERT_EQ(IoStatus(), 0);
   CountingPlatform counting;
+  EXPECT_FALSE(AtEnd(file));
+  EXPECT_EQ(counting.positions, 3);
   uint32_t done = 99;
   ReadRecords(file, buffer, 16384, &done);
   EXPECT_EQ(done, 10u);
   EXPECT_EQ(IoStatus(), 0);
   EXPECT_EQ(std::string(buffer, 10), "0123456789");
   EXPECT_TRUE(AtEnd(file));
-  EXPECT_EQ(counting.positions, 3);
   CloseBlockFile(file);
   EXPECT_EQ(IoStatus(), 0);
 }
@@ -125,6 +126,20 @@ TEST_F(BlockFileTest, OpeningAnOpenRecordClosesItFirst) {
   EXPECT_EQ(std::string(buffer, 2), "01");  // reopened at the start
   EXPECT_EQ(IoStatus(), 0);
   CloseBlockFile(file);
+}
+
+TEST_F(BlockFileTest, EmptyNameOpensTheStandardHandlesWithoutTheSystem) {
+  CountingPlatform counting;
+  BlockFile input, output;  // left open: closing them would close the test's own streams
+  BindName(input, "");
+  OpenExisting(input, 1);
+  BindName(output, "");
+  CreateEmpty(output, 1);
+  EXPECT_EQ(IoStatus(), 0);
+  EXPECT_EQ(input.handle, os::Sys().StdHandle(os::StdStream::Input));
+  EXPECT_EQ(output.handle, os::Sys().StdHandle(os::StdStream::Output));
+  EXPECT_EQ(output.state, FileState::OpenForBlocks);
+  EXPECT_EQ(counting.opens + counting.creates, 0);
 }
 
 TEST_F(BlockFileTest, RecordWithoutBlockStateRefusesOpenWith102) {
