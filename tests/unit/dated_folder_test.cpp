@@ -1,6 +1,7 @@
 // Choosing and making the run's dated folder, over real directories.
 #include "archiver/dated_folder.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "test_support.h"
@@ -52,7 +53,11 @@ TEST_F(DatedFolderTest, PlainFileTakesItsNumber) {
 }
 
 TEST_F(DatedFolderTest, NumbersGrowPastTwoDigits) {
-  for (int n = 1; n <= 99; ++n) fs::create_directory(Folder((n < 10 ? "0" : "") + std::to_string(n)));
+  for (int n = 1; n <= 99; ++n) {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, "%02d", n);
+    fs::create_directory(Folder(suffix));
+  }
   EXPECT_EQ(MakeDatedFolder(root), Folder("100"));
   EXPECT_EQ(MakeDatedFolder(root), Folder("101"));
 }

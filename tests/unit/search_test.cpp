@@ -3,6 +3,7 @@
 #include "runtime/search.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "runtime/block_file.h"
@@ -184,7 +185,11 @@ TEST_F(SearchTest, SizeBeyondFourGibibytesIsKeptWhole) {
 }
 
 TEST_F(SearchTest, ThousandsOfEntriesAreAllListed) {
-  for (int i = 0; i < 2000; ++i) dir.Write("f" + std::to_string(i), "");
+  for (int i = 0; i < 2000; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f%d", i);
+    dir.Write(name, "");
+  }
   Listing files = List(dir.Path("*"), FileMask);
   EXPECT_EQ(files.names.size(), 2000u);
   EXPECT_EQ(files.endStatus, 18);
