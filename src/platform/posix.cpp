@@ -150,7 +150,7 @@ bool PatternMatches(const std::string& name, const std::string& pattern) {
 }
 
 struct Search {
-  DIR* dir = nullptr;
+  DIR* dir = nullptr;  // null for a single name looked up
   std::string pattern;
 };
 
@@ -369,8 +369,12 @@ class PosixPlatform final : public Platform {
     if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
     std::string last = LastComponent(pattern);
     if (last.empty()) return ErrorFileNotFound;
-    // A name without wildcards is matched like any pattern, case ignored, as
-    // Windows does: a literal look-up would miss "app.log" for "APP.LOG".
+    // A name without wildcards is one look-up, never a scan of its directory.
+    if (last.find_first_of("*?") == std::string::npos) {
+      Status st = LookUp(pattern, found);
+      if (st == 0) search = reinterpret_cast<Handle>(new Search);
+      return st;
+    }
     std::size_t slash = pattern.find_last_of('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : pattern.substr(0, slash);
     auto* s = new Search;
@@ -394,6 +398,7 @@ class PosixPlatform final : public Platform {
   Status ContinueSearch(Handle search, FindData& found) override {
     auto* s = reinterpret_cast<Search*>(search);
     if (search == InvalidHandle || !s) return ErrorInvalidHandle;
+    if (!s->dir) return ErrorNoMoreFiles;  // a single name looked up
     return NextMatch(*s, found);
   }
 

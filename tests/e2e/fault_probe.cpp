@@ -1,5 +1,6 @@
 // Starts up exactly as stowit does, then fails in the way its argument names,
 // so that the tests see the real report of a real program.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -45,7 +46,7 @@ __attribute__((noinline)) int Recurse(int depth, int limit) {
 }
 
 volatile uintptr_t nowhere = 16;
-volatile std::size_t tooMuch = std::size_t(1) << 60;
+volatile std::size_t tooMuch = SIZE_MAX / 2;
 
 void Probe() {
   std::string mode = Mode();
