@@ -155,7 +155,10 @@ void CopyAccessRights(const BlockFile& from, BlockFile& to) {
 
 bool FilePresent(const std::string& path) {
   SearchEntry entry;
-  if (OsLookUp(path, AnyEntryMask, entry) != 0) return false;
+  int32_t status = OsLookUp(path, AnyEntryMask, entry);
+  // A name too long for the system has not vanished: let its open say so.
+  if (status == int32_t(os::ErrorFilenameExcedRange)) return true;
+  if (status != 0) return false;
   if (entry.attributes & os::AttrDirectory) return false;
   return entry.writeTime != 0xFFFFFFFFu;
 }

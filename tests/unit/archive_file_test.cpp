@@ -183,6 +183,17 @@ TEST_F(ArchiveFileTest, SourceThatCannotBeOpenedIsReportedAndKept) {
   EXPECT_EQ(platform.creates + platform.deletes, 0);
 }
 
+TEST_F(ArchiveFileTest, SourceNameOverThePlatformLimitIsReportedNotPassedOver) {
+  std::string tooLong = dir.Path(std::string(os::MaxPathBytes, 'n'));
+  try {
+    ArchiveFile(tooLong, destination, true);
+  } catch (const FailureException&) {
+    ADD_FAILURE() << "a source that cannot be opened must not end the run";
+  }
+  EXPECT_EQ(Console(), "Can't Open file : " + tooLong + os::LineEnd);
+  EXPECT_EQ(platform.creates, 0);
+}
+
 TEST_F(ArchiveFileTest, VanishedSourceOrDirectoryIsPassedOverSilently) {
   EXPECT_EQ(Archive(true), 0);
   fs::create_directory(source);
