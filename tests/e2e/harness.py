@@ -17,6 +17,12 @@ POSIX = not WINDOWS
 SEP = '\\' if WINDOWS else '/'
 EOL = b'\r\n' if WINDOWS else b'\n'
 IS_ROOT = POSIX and os.geteuid() == 0
+# Wine run by root opens read-only files for writing, as root may on Linux;
+# Windows itself refuses.
+READ_ONLY_IGNORED = WINDOWS and os.geteuid() == 0
+# The code page of console output and found names: the OEM page under Wine
+# (437 in its default locale); on Linux names are bytes, shown as they are.
+NAME_ENCODING = 'cp437' if WINDOWS else 'utf-8'
 
 
 class Result:
@@ -40,6 +46,30 @@ def run(args, cwd, program=None, timeout=180, stdout=subprocess.PIPE, **kw):
     proc = subprocess.run(command(program or PROGRAM, args), cwd=cwd, stdout=stdout,
                           stderr=subprocess.PIPE, timeout=timeout, **kw)
     return Result(proc.returncode, proc.stdout or b'', proc.stderr)
+
+
+def start(args, cwd, program=None, **kw):
+    """Starts the program without waiting for it; bytes out."""
+    return subprocess.Popen(command(program or PROGRAM, args), cwd=cwd, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, **kw)
+
+
+def start_wine_server():
+    """Starts the Wine server from a run whose output is not a pipe: a server
+    started by a test's run would hold that run's pipe open after it ends."""
+    if WINDOWS:
+        subprocess.run(command(PROGRAM, []), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+
+
+def console(*lines):
+    """Console output of whole lines, each ended as the platform ends it."""
+    return b''.join(line + EOL for line in lines)
+
+
+def shown_name(name):
+    """A file name with characters beyond ASCII as the program writes it."""
+    return name.encode(NAME_ENCODING)
 
 
 def windows_path(path):
@@ -94,9 +124,49 @@ class StowitTest(unittest.TestCase):
     def probe(self, *args, **kw):
         return run(args, cwd=kw.pop('cwd', self.dir), program=PROBE, **kw)
 
+    def run_typed(self, line, timeout=180):
+        """Windows: runs the program with the arguments exactly as typed after
+        its name, quotes included. Passed as a list, Wine would escape them."""
+        assert WINDOWS
+        with open(self.path('typed.bat'), 'wb') as f:
+            f.write(b'@"' + windows_path(PROGRAM).encode() + b'" ' + line.encode() + b'\r\n')
+        try:
+            return run(['/c', 'typed.bat'], cwd=self.dir, program='cmd', timeout=timeout)
+        finally:
+            os.remove(self.path('typed.bat'))
+
+    def copy_program(self, *dirs):
+        """A copy of the program in a directory below the test's own."""
+        target = self.path(*dirs)
+        os.makedirs(target, exist_ok=True)
+        return shutil.copy2(PROGRAM, target)
+
+    def start(self, *args, **kw):
+        return start(args, cwd=kw.pop('cwd', self.dir), **kw)
+
+    def entries(self, *parts):
+        """The names in a directory below the test's own, sorted."""
+        return sorted(os.listdir(self.path(*parts)))
+
+    def set_hidden(self, name):
+        """Windows: gives a file the hidden attribute where Wine keeps it."""
+        os.setxattr(self.path(name), 'user.DOSATTRIB', b'0x2')
+
+    def hidden(self, name):
+        """Windows: whether Wine shows the file as hidden."""
+        try:
+            value = os.getxattr(self.path(name), 'user.DOSATTRIB')
+        except OSError:
+            return False
+        return bool(int(value.split(b'\0')[0], 16) & 0x2)
+
     def folder(self, root='Archive', number=1):
         """The relative name of the dated folder of the given run of today."""
         return os.path.join(root, '%s%02d' % (today(), number))
+
+    def shown_folder(self, root='Archive', number=1):
+        """The dated folder of the given run of today as the program writes it."""
+        return self.shown(*self.folder(root, number).split(os.sep))
 
     def shown(self, *parts):
         """A relative path as the program writes it."""

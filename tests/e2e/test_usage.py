@@ -1,0 +1,136 @@
+"""The usage screen, byte for byte, and the arguments that are refused before
+anything is made."""
+import os
+import re
+import unittest
+
+from harness import (EOL, PROGRAM, SEP, WINDOWS, StowitTest, console, program_path_as_seen,
+                     skip_unless_posix, start_wine_server, today)
+
+RUN_SOURCE = os.path.join(os.path.dirname(__file__), '..', '..', 'src', 'archiver', 'run.cpp')
+
+
+def setUpModule():
+    start_wine_server()
+
+
+def notice():
+    """The wording after the version on the last line, which is ours to choose."""
+    with open(RUN_SOURCE, 'rb') as f:
+        found = re.search(rb'" Stowbox v1\.0 - ([^"\\]*)"', f.read())
+    assert found, 'no version line in ' + RUN_SOURCE
+    return found.group(1)
+
+
+def usage_screen(program):
+    first = (b'Usage: ' + program_path_as_seen(program).encode() + b' Filepattern [ArchiveDir] [/D]')
+    return console(
+        first[:255],
+        b'',
+        b' All files matching Filepattern will be archived to files with the same',
+        b' name to a subdir in the Archive subdir (Archive Dir will be created if needed).',
+        b" If ArchiveDir is not entered 'Archive' is used (don't use full path!)",
+        b' Original files will be deleted if /d option is used',
+        b'   example: Stowit *.log backup /d',
+        b'',
+        b' Stowbox v1.0 - ' + notice())
+
+
+class UsageScreen(StowitTest):
+    def assertUsage(self, r, program=PROGRAM, made=()):
+        self.assertEqual((r.code, r.out), (5, usage_screen(program)), r)
+        self.assertEqual(self.entries(), sorted(made), 'the usage screen must make nothing')
+
+    def test_no_argument_or_question_mark_first_shows_usage(self):
+        for args in ((), ('/?',), ('/?', 'backup', '/d'), ('/?', '*.log')):
+            with self.subTest(args=args):
+                self.assertUsage(self.stowit(*args))
+
+    @unittest.skipUnless(WINDOWS, 'a Linux shell removes the quotes itself')
+    def test_quoted_question_mark_shows_usage(self):
+        for line in ('"/?"', '"/?" backup /d', '"/"? x', '""  "/?"'):
+            with self.subTest(line=line):
+                self.assertUsage(self.run_typed(line))
+
+    def test_near_misses_of_question_mark_are_patterns(self):
+        # Each names a file at the root; the archive folder is sent back here.
+        here = self.dir.lstrip('/').replace('/', SEP) + SEP + 'arch'
+        for number, pattern in enumerate(('/??', '/!', '/?x', '/'), 1):
+            with self.subTest(pattern=pattern):
+                r = self.stowit(pattern, here)
+                self.assertEqual((r.code, r.out), (5, console(
+                    b'Archive folder : /' + here.encode() + self.shown_folder('arch', number)[4:])), r)
+                self.assertEqual(self.entries(self.folder('arch', number)), [])
+
+    def test_question_mark_after_the_pattern_names_the_archive_folder(self):
+        self.write('logs/a.log', b'alpha')
+        r = self.stowit(self.shown('logs', '*.log').decode(), '/?')
+        # The archive folder is joined to the pattern's directory as typed.
+        folder = self.shown('logs', '/?', today() + '01')
+        self.assertTrue(r.out.startswith(console(b'Archive folder : ' + folder,
+                                                 b'File 1 ' + self.shown('logs', 'a.log') + b' (5 bytes)')), r)
+        if WINDOWS:
+            # "?" is no character of a Windows name: the copy cannot be made.
+            self.assertEqual(r.code, 1, r)
+            self.assertTrue(r.out.endswith(EOL + b'I/O error 123.'), r)
+        else:
+            self.assertEqual(r.code, 0, r)
+            self.assertEqual(self.read(os.path.join('logs', self.folder('?')) + '/a.log'), b'alpha')
+        self.assertEqual(self.read('logs/a.log'), b'alpha')
+
+    def test_first_line_is_cut_after_255_bytes(self):
+        # Long enough to cut line 1, short enough for Windows to start the program.
+        wanted = 240
+        left = wanted - len(program_path_as_seen(self.path(os.path.basename(PROGRAM))))
+        dirs = []
+        while left > 0:
+            size = min(100, left - 1)
+            if left - size - 1 == 1:
+                size -= 1
+            dirs.append('d' * size)
+            left -= size + 1
+        program = self.copy_program(*dirs)
+        self.assertEqual(len(program_path_as_seen(program)), wanted)
+        r = self.stowit(program=program)
+        self.assertEqual(len(r.lines()[0]), 255, r)
+        self.assertUsage(r, program, made=[dirs[0]])
+
+    @skip_unless_posix()
+    def test_linux_help_switches_show_usage(self):
+        for args in (('--help',), ('-h',), ('--help', '*.log', '/d'), ('-h', 'backup')):
+            with self.subTest(args=args):
+                self.assertUsage(self.stowit(*args))
+
+    @skip_unless_posix()
+    def test_longer_help_switch_is_a_pattern(self):
+        self.write('--helpx', b'x')
+        r = self.stowit('--helpx')
+        self.assertEqual(r.out, console(b'Archive folder : ' + self.shown_folder(),
+                                        b'File 1 --helpx (1 bytes)'), r)
+
+
+class OverlongArguments(StowitTest):
+    def assertRefused(self, r):
+        self.assertEqual(r.code, 5, r)
+        self.assertEqual(r.out.count(EOL), 1, r)
+        self.assertTrue(r.out.endswith(EOL), r)
+        self.assertNotIn(b'Archive folder', r.out)
+
+    def test_argument_over_255_bytes_is_refused_before_anything_is_made(self):
+        self.write('a.log', b'alpha')
+        long_name = 'x' * 252 + '.log'
+        for args in ((long_name,), ('*.log', 'b' * 256), ('*.log', '/d', 'b' * 300), ('*.log', '/d', 'c', long_name)):
+            with self.subTest(lengths=[len(a) for a in args]):
+                self.assertRefused(self.stowit(*args))
+                self.assertEqual(self.entries(), ['a.log'])
+                self.assertEqual(self.read('a.log'), b'alpha')
+
+    def test_argument_of_255_bytes_is_taken(self):
+        r = self.stowit('x' * 251 + '.log')
+        self.assertEqual(r.code, 5, r)
+        self.assertEqual(r.out, console(b'Archive folder : ' + self.shown_folder()))
+        self.assertEqual(self.entries(self.folder()), [])
+
+
+if __name__ == '__main__':
+    unittest.main()
