@@ -1,0 +1,174 @@
+"""The archiving job as a user sees it: a fresh dated folder per run, whole
+copies, originals deleted only with /D, and the files that cannot be taken
+reported and left alone."""
+import os
+import re
+import stat
+import unittest
+
+from harness import (EOL, PROGRAM, READ_ONLY_IGNORED, SEP, WINDOWS, StowitTest, console,
+                     shown_name, skip_unless_posix, start_wine_server, today)
+
+DELETE_NOTICE = b'Original files will be deleted after archiving'
+READ_ONLY_SKIP = 'Wine run by root opens read-only files for writing'
+
+
+def setUpModule():
+    start_wine_server()
+
+
+class ArchiveTest(StowitTest):
+    def announced(self, *parts, number=1):
+        """The announce line naming the dated folder below the given root."""
+        return b'Archive folder : ' + self.shown(*parts, '%s%02d' % (today(), number))
+
+    def assertCopied(self, files, folder, originals_kept):
+        self.assertEqual(self.entries(folder), sorted(os.path.basename(n) for n in files))
+        for name, data in files.items():
+            self.assertEqual(self.read(os.path.join(folder, os.path.basename(name))), data, name)
+            self.assertEqual(os.path.exists(self.path(name)), originals_kept, name)
+
+
+class DatedFolders(ArchiveTest):
+    def test_each_run_announces_and_fills_a_folder_of_its_own(self):
+        self.write('logs/a.log', b'alpha')
+        for number in (1, 2):
+            with self.subTest(run=number):
+                r = self.stowit(self.shown('logs', '*.log').decode(), 'backup')
+                self.assertEqual((r.code, r.out), (0, console(
+                    self.announced('logs', 'backup', number=number),
+                    b'File 1 ' + self.shown('logs', 'a.log') + b' (5 bytes)')), r)
+                self.assertCopied({'logs/a.log': b'alpha'}, os.path.join('logs', self.folder('backup', number)),
+                                  originals_kept=True)
+
+    def test_delete_switch_before_or_after_the_archive_folder(self):
+        for number, args in enumerate((('backup', '/d'), ('/D', 'backup'), ('/d', 'backup', '/d'),
+                                       ('other', 'backup', '/D')), 1):
+            with self.subTest(args=args):
+                self.write('a.log', b'run %d' % number)
+                r = self.stowit('*.log', *args)
+                self.assertEqual((r.code, r.out), (0, console(
+                    self.announced('backup', number=number), DELETE_NOTICE, b'File 1 a.log (5 bytes)')), r)
+                self.assertCopied({'a.log': b'run %d' % number}, self.folder('backup', number), originals_kept=False)
+        self.assertEqual(self.entries(), ['backup'])
+
+    def test_last_archive_folder_named_wins(self):
+        self.write('a.log', b'alpha')
+        r = self.stowit('*.log', 'first', 'second')
+        self.assertEqual(r.out, console(self.announced('second'), b'File 1 a.log (5 bytes)'), r)
+        self.assertEqual(self.entries(), ['a.log', 'second'])
+
+    def test_eight_runs_at_once_get_eight_folders_with_whole_copies(self):
+        files = {name: os.urandom(1 << 20) for name in ('a.log', 'b.log', 'c.log')}
+        for name, data in files.items():
+            self.write(name, data)
+        runs = [self.start('*.log') for _ in range(8)]
+        outputs = [(run.communicate(timeout=300)[0], run.returncode) for run in runs]
+        folders = set()
+        for out, code in outputs:
+            self.assertEqual(code, 0, out)
+            folders.add(out.split(EOL)[0])
+        self.assertEqual(folders, {self.announced('Archive', number=n) for n in range(1, 9)})
+        for number in range(1, 9):
+            self.assertCopied(files, self.folder(number=number), originals_kept=True)
+
+
+class Copies(ArchiveTest):
+    def originals(self):
+        # Around the copy's block of 16 KiB, and one spanning many blocks.
+        files = {'empty.log': b'', 'block.log': os.urandom(16384), 'block1.log': os.urandom(16385),
+                 'big.log': os.urandom(3 << 20)}
+        for name, data in files.items():
+            self.write(name, data)
+        return files
+
+    def test_copies_are_identical_and_originals_untouched(self):
+        files = self.originals()
+        before = {name: os.stat(self.path(name)).st_mtime_ns for name in files}
+        r = self.stowit('*.log')
+        self.assertEqual(r.code, 0, r)
+        self.assertCopied(files, self.folder(), originals_kept=True)
+        for name, data in files.items():
+            self.assertEqual(self.read(name), data, name)
+            self.assertEqual(os.stat(self.path(name)).st_mtime_ns, before[name], name)
+
+    def test_delete_switch_removes_originals_whose_copies_are_whole(self):
+        files = self.originals()
+        r = self.stowit('*.log', '/D')
+        self.assertEqual(r.code, 0, r)
+        self.assertCopied(files, self.folder(), originals_kept=False)
+
+    @unittest.skipIf(READ_ONLY_IGNORED, READ_ONLY_SKIP)
+    def test_read_only_original_is_reported_kept_and_the_run_goes_on(self):
+        self.write('ro.log', b'read only', mode=0o444)
+        files = {'a.log': b'alpha', 'b.log': b'beta'}
+        for name, data in files.items():
+            self.write(name, data)
+        r = self.stowit('*.log', '/d')
+        self.assertEqual(r.code, 0, r)
+        lines = r.lines()
+        at = lines.index(b"Can't Open file : ro.log")
+        self.assertRegex(lines[at - 1], rb'\AFile \d ro\.log \(9 bytes\)\Z')
+        self.assertEqual(len(lines), 7, r)  # announce, notice, three files, one refusal, end
+        self.assertEqual(self.read('ro.log'), b'read only')
+        self.assertCopied(files, self.folder(), originals_kept=False)
+
+    def test_hidden_original_is_archived_and_its_copy_is_not_hidden(self):
+        name = 'hid.log' if WINDOWS else '.hid.log'
+        self.write(name, b'hidden')
+        if WINDOWS:
+            self.set_hidden(name)
+        r = self.stowit('*.log')
+        self.assertEqual(r.out, console(self.announced('Archive'), b'File 1 ' + name.encode() + b' (6 bytes)'), r)
+        self.assertCopied({name: b'hidden'}, self.folder(), originals_kept=True)
+        if WINDOWS:
+            self.assertTrue(self.hidden(name))
+            self.assertFalse(self.hidden(os.path.join(self.folder(), name)))
+
+    def test_name_beyond_ascii_is_archived_and_shown_in_the_console_code_page(self):
+        self.write('é.log', b'accent')
+        r = self.stowit('*.log')
+        self.assertEqual((r.code, r.out), (0, console(
+            self.announced('Archive'), b'File 1 ' + shown_name('é.log') + b' (6 bytes)')), r)
+        self.assertCopied({'é.log': b'accent'}, self.folder(), originals_kept=True)
+
+    @skip_unless_posix()
+    def test_copies_keep_the_permission_bits(self):
+        modes = {'private.log': 0o600, 'group.log': 0o640, 'script.log': 0o755}
+        for name, mode in modes.items():
+            self.write(name, name.encode(), mode=mode)
+        old = os.umask(0o022)
+        try:
+            r = self.stowit('*.log')
+        finally:
+            os.umask(old)
+        self.assertEqual(r.code, 0, r)
+        for name, mode in modes.items():
+            self.assertEqual(stat.S_IMODE(os.stat(self.path(self.folder(), name)).st_mode), mode, name)
+
+    @skip_unless_posix('a FIFO is a Linux file')
+    def test_fifo_is_reported_and_the_run_goes_on(self):
+        os.mkfifo(self.path('pipe.log'))
+        self.write('a.log', b'alpha')
+        r = self.stowit('*.log', timeout=30)
+        self.assertEqual(r.code, 0, r)
+        self.assertIn(b"Can't Open file : pipe.log" + EOL, r.out)
+        self.assertCopied({'a.log': b'alpha'}, self.folder(), originals_kept=True)
+
+
+class FolderThatCannotBeMade(ArchiveTest):
+    def test_first_file_ends_the_run_with_a_report_and_is_kept(self):
+        self.write('a.log', b'alpha')
+        r = self.stowit('*.log', SEP.join(('missing', 'deeper')), '/d')
+        self.assertEqual(r.code, 1, r)
+        module = re.escape(os.path.basename(PROGRAM).encode())
+        self.assertRegex(r.out, re.escape(console(self.announced('missing', 'deeper'), DELETE_NOTICE,
+                                                  b'File 1 a.log (5 bytes)')) +
+                         rb'Exception EInOutError in module ' + module + rb' at [0-9A-F]{8}\.' + re.escape(EOL) +
+                         rb'File: \w+\.cpp Line#: \d+' + re.escape(EOL) + rb'Invalid filename\.\Z')
+        self.assertEqual(self.entries(), ['a.log'])
+        self.assertEqual(self.read('a.log'), b'alpha')
+
+
+if __name__ == '__main__':
+    unittest.main()
