@@ -1,0 +1,229 @@
+// Splitting command lines into arguments, the arguments the platform hands over,
+// and the console mark in an executable's header.
+#include "runtime/arguments.h"
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/io_status.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct SplitCase {
+  const char* what;
+  std::string line;
+  std::vector<std::string> words;  // the program name first, as the walk sees it
+};
+
+const SplitCase SplitCases[] = {
+    {"spaces separate", "prog a  b", {"prog", "a", "b"}},
+    {"tabs separate", "prog\ta\t\tb", {"prog", "a", "b"}},
+    {"bytes 1 to 32 separate, 127 does not", "prog\x01" "a\x1f" "b\x7f" "c"s, {"prog", "a", "b\x7f" "c"}},
+    {"bytes from 128 up are ordinary", "prog \xe9t\xe9 \xff", {"prog", "\xe9t\xe9", "\xff"}},
+    {"leading and trailing separators", " \t prog a \t ", {"prog", "a"}},
+    {"a quoted stretch keeps its space", "prog \"a b\" c", {"prog", "a b", "c"}},
+    {"a quoted stretch keeps tabs and control bytes", "prog \"a\tb\x01" "c\"", {"prog", "a\tb\x01" "c"}},
+    {"a quoted program name is one word", "\"C:\\Program Files\\prog.exe\" a", {"C:\\Program Files\\prog.exe", "a"}},
+    {"quoted pieces join the pieces around them", "prog a\"b c\"d", {"prog", "ab cd"}},
+    {"an unclosed quote runs to the end", "prog \"a b", {"prog", "a b"}},
+    {"a backslash does not escape a quote", "prog a\\\"b c\"", {"prog", "a\\b c"}},
+    {"a backslash is an ordinary byte", "prog a\\b c\\", {"prog", "a\\b", "c\\"}},
+    {"an empty pair alone adds no argument", "prog \"\"", {"prog"}},
+    {"an empty pair before an argument is passed over", "prog \"\" x", {"prog", "x"}},
+    {"empty pairs and separators mix", "prog \"\" \t\"\"\"\" x", {"prog", "x"}},
+    {"an empty pair between arguments", "prog x \"\" y", {"prog", "x", "y"}},
+    {"an empty pair inside an argument adds nothing", "prog a\"\"b", {"prog", "ab"}},
+    {"a quote pair just after an empty pair", "prog \"\"\"x\"", {"prog", "x"}},
+    {"a zero byte ends the line", "prog a\0b"s, {"prog", "a"}},
+    {"a quoted stretch stops at a zero byte", "prog \"a\0b\" c"s, {"prog", "a"}},
+    {"no argument at all", "", {}},
+    {"only separators", " \t\r\n", {}},
+    {"only an empty pair", "\"\"", {}},
+};
+
+TEST(ArgumentsTest, CommandLinesSplitIntoTheirArguments) {
+  for (const SplitCase& c : SplitCases) {
+    SCOPED_TRACE(c.what);
+    const int32_t count = int32_t(c.words.size()) - 1;
+    EXPECT_EQ(CountArguments(c.line), count);
+    for (int32_t i = 0; i <= count; ++i) EXPECT_EQ(ArgumentOf(c.line, i), c.words[std::size_t(i)]) << "index " << i;
+    EXPECT_EQ(ArgumentOf(c.line, count + 1), "");
+    EXPECT_EQ(ArgumentOf(c.line, count + 2), "");
+    EXPECT_EQ(ArgumentOf(c.line, -1), "");
+    EXPECT_EQ(ArgumentOf(c.line, INT32_MIN), "");
+  }
+}
+
+TEST(ArgumentsTest, EachTokenStopsWhereTheNextSearchGoesOn) {
+  const std::string line = "prog  a\"b c\"d\t\"\" e";
+  std::size_t position = 0;
+  EXPECT_EQ(NextArgumentToken(line, position), "prog");
+  EXPECT_EQ(position, 4u);
+  EXPECT_EQ(NextArgumentToken(line, position), "ab cd");
+  EXPECT_EQ(position, 13u);  // at the tab
+  EXPECT_EQ(NextArgumentToken(line, position), "e");
+  EXPECT_EQ(position, line.size());
+  EXPECT_EQ(NextArgumentToken(line, position), "");
+  EXPECT_EQ(position, line.size());
+}
+
+TEST(ArgumentsTest, SplittingNeitherCutsLongArgumentsNorTouchesTheStatus) {
+  // The run refuses an argument over 255 bytes; it can only if it sees it whole.
+  const std::string longOne(300, 'x');
+  IoStatus() = 0;
+  EXPECT_EQ(ArgumentOf("prog " + longOne + " y", 1), longOne);
+  EXPECT_EQ(CountArguments("prog " + longOne + " y"), 2);
+  EXPECT_EQ(IoStatus(), 0);
+}
+
+// Hands out a given command line (Windows) or argv (POSIX) and program path.
+class ScriptedArguments : public os::PlatformDecorator {
+ public:
+  ScriptedArguments() : os::PlatformDecorator(os::Native()) { os::SetPlatform(this); }
+  ~ScriptedArguments() override { os::SetPlatform(nullptr); }
+  const char* CommandLine() override { return line.c_str(); }
+  int ArgvCount() override { return int(argv.size()); }
+  const char* ArgvAt(int index) override { return argv.at(std::size_t(index)); }
+  os::Status ModuleFileName(std::string& out) override {
+    out = path;
+    return pathStatus;
+  }
+  std::string line;
+  std::vector<const char*> argv;
+  std::string path;
+  os::Status pathStatus = 0;
+};
+
+TEST(ArgumentsTest, EmptyArgumentsAreNeverCounted) {
+  ScriptedArguments scripted;
+  // What each platform hands over when the user typed an empty argument.
+  scripted.line = "prog a \"\" b";
+  scripted.argv = {"prog", "a", "", "b"};
+  EXPECT_EQ(ArgumentCount(), 2);
+  EXPECT_EQ(ArgumentAt(1), "a");
+  EXPECT_EQ(ArgumentAt(2), "b");
+  EXPECT_EQ(ArgumentAt(3), "");
+  EXPECT_EQ(ArgumentAt(-1), "");
+}
+
+TEST(ArgumentsTest, NoArgumentsGiveNoneAndEmptyTexts) {
+  ScriptedArguments scripted;
+  scripted.line = "prog";
+  scripted.argv = {"prog"};
+  EXPECT_EQ(ArgumentCount(), 0);
+  EXPECT_EQ(ArgumentAt(1), "");
+}
+
+TEST(ArgumentsTest, ArgumentZeroIsTheProgramPathCutTo255Bytes) {
+  ScriptedArguments scripted;
+  scripted.line = "prog a";
+  scripted.argv = {"prog", "a"};
+  scripted.path = std::string(255, 'p');
+  EXPECT_EQ(ArgumentAt(0), scripted.path);
+  scripted.path = std::string(255, 'p') + "qrs";
+  EXPECT_EQ(ArgumentAt(0), std::string(255, 'p'));
+  scripted.pathStatus = os::ErrorFilenameExcedRange;
+  EXPECT_EQ(ArgumentAt(0), "");
+}
+
+TEST(ArgumentsTest, ArgumentZeroIsTheWholePathNotTheNameAsTyped) {
+  static char name[] = "arguments_test";
+  static char* argv[] = {name, nullptr};
+  os::StartPlatform(1, argv);  // the POSIX layer learns the program's path here
+  std::string path;
+  ASSERT_EQ(os::Sys().ModuleFileName(path), 0u);
+  EXPECT_EQ(ArgumentAt(0), path.substr(0, MaxArgumentBytes));
+  EXPECT_NE(path.find(os::PathDelimiter), std::string::npos) << path;
+}
+
+// The first bytes of an executable: the stub with its header offset, then the
+// signature, the file header and the optional header up to the subsystem.
+std::string ImageHeader(uint16_t subsystem, uint32_t headerOffset = 128) {
+  std::string image(headerOffset + 248, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  std::memcpy(&image[60], &headerOffset, 4);
+  std::memcpy(&image[headerOffset], "PE\0\0", 4);
+  image[headerOffset + 92] = char(subsystem & 0xFF);
+  image[headerOffset + 93] = char(subsystem >> 8);
+  return image;
+}
+
+class ProgramKindTest : public ::testing::Test {
+ protected:
+  void SetUp() override { IoStatus() = 0; }
+  void TearDown() override { IoStatus() = 0; }
+  // Whether the bytes, written to a file, are taken for a console program; the
+  // file must be closed again whenever it was opened.
+  bool IsConsole(const std::string& bytes) {
+    dir.Write("image.exe", bytes);
+    CountingPlatform counting;
+    bool console = IsConsoleImage(dir.Path("image.exe"));
+    EXPECT_EQ(counting.opens, 1);
+    EXPECT_EQ(counting.closes, 1);
+    EXPECT_EQ(IoStatus(), 0);
+    return console;
+  }
+  TempDir dir;
+};
+
+TEST_F(ProgramKindTest, OnlyTheConsoleSubsystemCounts) {
+  EXPECT_TRUE(IsConsole(ImageHeader(3)));
+  EXPECT_TRUE(IsConsole(ImageHeader(3, 64) + "trailing bytes"));
+  EXPECT_FALSE(IsConsole(ImageHeader(2)));
+  EXPECT_FALSE(IsConsole(ImageHeader(0x103)));
+}
+
+TEST_F(ProgramKindTest, DamagedOrForeignFilesAreNoConsolePrograms) {
+  const std::string console = ImageHeader(3);
+  EXPECT_FALSE(IsConsole(console.substr(0, console.size() - 1))) << "optional header one byte short";
+  EXPECT_FALSE(IsConsole(console.substr(0, 63))) << "shorter than the stub";
+  EXPECT_FALSE(IsConsole(""));
+  std::string badSignature = console;
+  badSignature[128 + 2] = 'X';
+  EXPECT_FALSE(IsConsole(badSignature)) << "PE followed by other bytes";
+  std::string notPe = console;
+  notPe[128] = 'N';
+  EXPECT_FALSE(IsConsole(notPe));
+  std::string noStub = console;
+  noStub[0] = 'Z';
+  EXPECT_FALSE(IsConsole(noStub));
+  std::string pastTheEnd = console;
+  const uint32_t far = 1u << 20;
+  std::memcpy(&pastTheEnd[60], &far, 4);
+  EXPECT_FALSE(IsConsole(pastTheEnd));
+  EXPECT_FALSE(IsConsole("\x7f" "ELF" + std::string(400, '\0')));
+}
+
+TEST_F(ProgramKindTest, FilesThatCannotBeReadAreNoConsolePrograms) {
+  CountingPlatform counting;
+  EXPECT_FALSE(IsConsoleImage(dir.Path("missing.exe")));
+  EXPECT_FALSE(IsConsoleImage(dir.Path("missing") + os::PathDelimiter + "image.exe"));
+  EXPECT_EQ(counting.closes, 0);
+  EXPECT_FALSE(IsConsoleImage(dir.Path()));  // a directory
+
+  dir.Write("image.exe", ImageHeader(3));
+  counting.readFault = {1, os::ErrorIoDevice};  // the read at the header offset
+  EXPECT_FALSE(IsConsoleImage(dir.Path("image.exe")));
+  counting.positionFault = {0, os::ErrorInvalidParameter};
+  EXPECT_FALSE(IsConsoleImage(dir.Path("image.exe")));
+  EXPECT_EQ(IoStatus(), 0);
+}
+
+TEST_F(ProgramKindTest, ThisProgramIsAConsoleProgram) {
+  const bool saved = IsConsoleProgram;
+  SetProgramKind();
+  EXPECT_TRUE(IsConsoleProgram);
+  IsConsoleProgram = saved;
+  if (os::MarksConsoleInImageHeader) {
+    std::string path;
+    ASSERT_EQ(os::Sys().ModuleFileName(path), 0u);
+    EXPECT_TRUE(IsConsoleImage(path)) << path;
+  }
+  EXPECT_EQ(IoStatus(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,394 @@
+// Failure objects and their texts, the fault tables, the fixed-buffer
+// formatting, the report's text, and what EndProcess does before the end.
+#include "runtime/failure.h"
+
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <vector>
+
+#include "runtime/arguments.h"
+#include "runtime/console.h"
+#include "runtime/io_status.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string LineEnd = os::LineEnd;
+
+struct IoCase {
+  int32_t status;
+  const char* message;
+};
+
+TEST(FailureObjectTest, FailedIoTakesItsMessageFromTheStatusAndClearsIt) {
+  const IoCase cases[] = {
+      {2, "File not found"},
+      {3, "Invalid filename"},
+      {4, "Too many open files"},
+      {5, "File access denied"},
+      {100, "Read beyond end of file"},
+      {101, "Disk full"},
+      {106, "Invalid numeric input"},
+      {1, "I/O error 1"},
+      {32, "I/O error 32"},
+      {102, "I/O error 102"},
+      {112, "I/O error 112"},
+      {-7, "I/O error -7"},
+      {INT32_MAX, "I/O error 2147483647"},
+      {INT32_MIN, "I/O error -2147483648"},
+  };
+  for (const IoCase& c : cases) {
+    SCOPED_TRACE(c.status);
+    IoStatus() = c.status;
+    std::shared_ptr<Exception> object = MakeFailureObject(FailureKind::InOut);
+    EXPECT_EQ(IoStatus(), 0);
+    EXPECT_STREQ(object->ClassName(), "EInOutError");
+    EXPECT_EQ(object->message, c.message);
+    auto* io = dynamic_cast<EInOutError*>(object.get());
+    ASSERT_NE(io, nullptr);
+    EXPECT_EQ(io->status, c.status);
+  }
+}
+
+enum class Family { None, Int, Math };
+
+struct KindCase {
+  FailureKind kind;
+  const char* className;
+  const char* message;
+  Family family;
+};
+
+TEST(FailureObjectTest, EachKindHasItsClassAndMessage) {
+  const KindCase cases[] = {
+      {FailureKind::OutOfMemory, "EOutOfMemory", "Out of memory", Family::None},
+      {FailureKind::InvalidPointer, "EInvalidPointer", "Invalid pointer operation", Family::None},
+      {FailureKind::DivByZero, "EDivByZero", "Division by zero", Family::Int},
+      {FailureKind::RangeError, "ERangeError", "Range check error", Family::Int},
+      {FailureKind::IntOverflow, "EIntOverflow", "Integer overflow", Family::Int},
+      {FailureKind::InvalidOp, "EInvalidOp", "Invalid floating point operation", Family::Math},
+      {FailureKind::ZeroDivide, "EZeroDivide", "Floating point division by zero", Family::Math},
+      {FailureKind::Overflow, "EOverflow", "Floating point overflow", Family::Math},
+      {FailureKind::Underflow, "EUnderflow", "Floating point underflow", Family::Math},
+      {FailureKind::AccessViolation, "EAccessViolation", "Access violation at address %p. %s of address %p",
+       Family::None},
+      {FailureKind::Privilege, "EPrivilege", "Privileged instruction", Family::None},
+      {FailureKind::ControlC, "EControlC", "Control-C hit", Family::None},
+      {FailureKind::StackOverflow, "EStackOverflow", "Stack overflow", Family::None},
+      {FailureKind::External, "EExternalException", "External exception %x", Family::None},
+  };
+  for (const KindCase& c : cases) {
+    SCOPED_TRACE(c.className);
+    IoStatus() = 9;  // only a failed check takes the status
+    std::shared_ptr<Exception> object = MakeFailureObject(c.kind);
+    EXPECT_EQ(IoStatus(), 9);
+    EXPECT_STREQ(object->ClassName(), c.className);
+    EXPECT_EQ(object->message, c.message);
+    EXPECT_EQ(dynamic_cast<EIntError*>(object.get()) != nullptr, c.family == Family::Int);
+    EXPECT_EQ(dynamic_cast<EMathError*>(object.get()) != nullptr, c.family == Family::Math);
+    EXPECT_EQ(dynamic_cast<EInOutError*>(object.get()), nullptr);
+  }
+  IoStatus() = 0;
+  EXPECT_STREQ(Exception("x").ClassName(), "Exception");
+  EXPECT_STREQ(EIntError("x").ClassName(), "EIntError");
+  EXPECT_STREQ(EMathError("x").ClassName(), "EMathError");
+}
+
+TEST(FailureObjectTest, OutOfMemoryIsOneObjectMadeInAdvance) {
+  std::shared_ptr<Exception> first = MakeFailureObject(FailureKind::OutOfMemory);
+  EXPECT_EQ(MakeFailureObject(FailureKind::OutOfMemory).get(), first.get());
+}
+
+struct FaultCase {
+  uint32_t code;
+  FailureKind kind;
+  int32_t fallback;
+};
+
+TEST(FaultTableTest, SystemFaultsMapToTheirKindAndFallbackNumber) {
+  const FaultCase cases[] = {
+      // integer faults
+      {0xC0000094, FailureKind::DivByZero, 200},
+      {0xC000008C, FailureKind::RangeError, 201},
+      {0xC0000095, FailureKind::IntOverflow, 215},
+      // floating-point faults: three codes share one kind, but not one number
+      {0xC000008F, FailureKind::InvalidOp, 208},
+      {0xC0000090, FailureKind::InvalidOp, 207},
+      {0xC0000092, FailureKind::InvalidOp, 207},
+      {0xC000008E, FailureKind::ZeroDivide, 200},
+      {0xC0000091, FailureKind::Overflow, 205},
+      {0xC0000093, FailureKind::Underflow, 206},
+      {0xC000008D, FailureKind::Underflow, 209},
+      // the rest of the processor and the system
+      {0xC0000005, FailureKind::AccessViolation, 216},
+      {0xC0000096, FailureKind::Privilege, 218},
+      {0xC000013A, FailureKind::ControlC, 217},
+      {0xC00000FD, FailureKind::StackOverflow, 202},
+      // anything else
+      {0xC0000001, FailureKind::External, 217},
+      {0xC000008B, FailureKind::External, 217},
+      {0xC0000097, FailureKind::External, 217},
+      {0x0EEDFACE, FailureKind::External, 217},
+      {0x80000003, FailureKind::External, 217},
+      {0, FailureKind::External, 217},
+  };
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.code);
+    EXPECT_EQ(KindOfFault(c.code), c.kind);
+    EXPECT_EQ(FallbackNumber(c.code), c.fallback);
+  }
+}
+
+TEST(FormatTest, PlaceholdersAreFilledInOrder) {
+  char out[64];
+  auto format = [&](const char* f, std::initializer_list<FormatArg> args) {
+    std::size_t n = FormatInto(out, sizeof out, f, args);
+    EXPECT_EQ(n, std::strlen(out)) << f;
+    return std::string(out);
+  };
+  EXPECT_EQ(format("%s-%d", {"ab", -42}), "ab--42");
+  EXPECT_EQ(format("I/O error %d", {INT32_MIN}), "I/O error -2147483648");
+  EXPECT_EQ(format("%d", {0}), "0");
+  EXPECT_EQ(format("%x", {FormatArg::HexOf(0xC0000005u)}), "C0000005");
+  EXPECT_EQ(format("%x", {FormatArg::HexOf(0xabc)}), "ABC");
+  EXPECT_EQ(format("%x", {FormatArg::HexOf(0)}), "0");
+  EXPECT_EQ(format("at %p.", {FormatArg::AddressOf(0xABCD)}), "at 0000ABCD.");
+  EXPECT_EQ(format("%p", {FormatArg::AddressOf(0)}), "00000000");
+  EXPECT_EQ(format("%p", {FormatArg::AddressOf(0xFFFFFFFFu)}), "FFFFFFFF");
+  EXPECT_EQ(format("%s|%s|", {"", static_cast<const char*>(nullptr)}), "||");
+  EXPECT_EQ(format("100%%", {}), "100%");
+  EXPECT_EQ(format("", {"unused"}), "");
+  EXPECT_EQ(format("Access violation at address %p. %s of address %p",
+                   {FormatArg::AddressOf(0x401000), "Write", FormatArg::AddressOf(0x10)}),
+            "Access violation at address 00401000. Write of address 00000010");
+}
+
+TEST(FormatTest, TextIsCutAtTheBufferEndAndTheNeededLengthReturned) {
+  char out[12];
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(FormatInto(out, 6, "abcdefgh", {}), 8u);
+  EXPECT_STREQ(out, "abcde");
+  EXPECT_EQ(out[6], '#');
+
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(FormatInto(out, 5, "%p!", {FormatArg::AddressOf(0xABCD)}), 9u);
+  EXPECT_STREQ(out, "0000");
+  EXPECT_EQ(out[5], '#');
+
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(FormatInto(out, 4, "%s and %d", {"long text", 12345}), 19u);
+  EXPECT_STREQ(out, "lon");
+
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(FormatInto(out, 1, "abc", {}), 3u);
+  EXPECT_EQ(out[0], '\0');
+  EXPECT_EQ(out[1], '#');
+  EXPECT_EQ(FormatInto(out, 0, "abc", {}), 3u);
+  EXPECT_EQ(out[0], '\0');
+}
+
+TEST(FallbackLineTest, PiecesInParenthesesAppearOnlyWhenKnown) {
+  char line[256];
+  std::size_t n = FallbackErrorLine(line, 5, 0x0040ABCD, {"file.cpp", 12}, 0xC0000005);
+  EXPECT_EQ(std::string(line, n), "Runtime error 5 at 0040ABCD (file.cpp#12) (Exception C0000005) TID=1." + LineEnd);
+  n = FallbackErrorLine(line, 203, 0x1000, {}, 0);
+  EXPECT_EQ(std::string(line, n), "Runtime error 203 at 00001000 TID=1." + LineEnd);
+  n = FallbackErrorLine(line, -3, 0x1000, {"", 7}, 0);
+  EXPECT_EQ(std::string(line, n), "Runtime error -3 at 00001000 TID=1." + LineEnd);
+  n = FallbackErrorLine(line, 216, 0xDEAD, {}, 0xC00000FD);
+  EXPECT_EQ(std::string(line, n), "Runtime error 216 at 0000DEAD (Exception C00000FD) TID=1." + LineEnd);
+}
+
+TEST(FallbackLineTest, LongLineStaysWithin255Bytes) {
+  char line[256];
+  const std::string longName(300, 'f');
+  std::size_t n = FallbackErrorLine(line, 5, 0x0040ABCD, {longName.c_str(), 12}, 0xC0000005);
+  EXPECT_EQ(n, 255u);
+  EXPECT_EQ(std::strlen(line), n);
+  EXPECT_EQ(std::string(line, 29), "Runtime error 5 at 0040ABCD (");
+}
+
+// Standard input and output of the process as start-up opens them, bound to
+// temporary files; the exit handler and the standard files are put back after.
+class EndProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedInput = StandardInput;
+    savedOutput = StandardOutput;
+    savedHandler = ExitHandler;
+    IoStatus() = 0;
+    dir.Write("in", "unread");
+    BindText(StandardInput, "");
+    OpenTextInput(StandardInput);
+    ASSERT_EQ(os::Native().OpenFile(dir.Path("in"), os::AccessRead, os::ShareRead | os::ShareWrite,
+                                    StandardInput.handle),
+              0u);
+    BindText(StandardOutput, "");
+    OpenTextOutput(StandardOutput);
+    ASSERT_EQ(os::Native().CreateFile(dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite,
+                                      StandardOutput.handle),
+              0u);
+    ExitHandler = CloseStandardFiles;
+  }
+  void TearDown() override {
+    for (TextFile* f : {&StandardInput, &StandardOutput})
+      if (f->state != FileState::Closed) CloseText(*f);
+    StandardInput = savedInput;
+    StandardOutput = savedOutput;
+    ExitHandler = savedHandler;
+    IoStatus() = 0;
+  }
+  // The exit code EndProcess ends with.
+  static int32_t End(int32_t code) {
+    try {
+      EndProcess(code);
+    } catch (const CountingPlatform::Ended& ended) {
+      return ended.code;
+    }
+  }
+
+  TempDir dir;
+  TextFile savedInput, savedOutput;
+  ExitProcedure savedHandler = nullptr;
+};
+
+TEST_F(EndProcessTest, PendingOutputIsWrittenOnceAndTheStandardFilesClosed) {
+  WriteText(StandardOutput, "done");
+  EndLine(StandardOutput);
+  WriteText(StandardOutput, "pending");
+  CountingPlatform counting;
+  IoStatus() = 5;  // a status left behind must not keep the pending bytes back
+  EXPECT_EQ(End(0), 0);
+  EXPECT_EQ(counting.writeSizes, std::vector<uint32_t>{7});
+  EXPECT_EQ(counting.closes, 2);
+  EXPECT_EQ(StandardInput.state, FileState::Closed);
+  EXPECT_EQ(StandardOutput.state, FileState::Closed);
+  EXPECT_EQ(ExitHandler, nullptr);
+  EXPECT_EQ(dir.Read("out"), "done" + LineEnd + "pending");
+}
+
+TEST_F(EndProcessTest, ExitCodeIsHandedOverUnchanged) {
+  CountingPlatform counting;
+  EXPECT_EQ(End(5), 5);
+  EXPECT_EQ(counting.writeSizes, std::vector<uint32_t>{0});
+  ExitHandler = nullptr;
+  EXPECT_EQ(End(1), 1);
+  EXPECT_EQ(End(-1), -1);
+  EXPECT_EQ(counting.writes, 1) << "nothing is written without a handler";
+}
+
+std::vector<std::string> handlerLog;
+
+void SecondHandler() {
+  handlerLog.push_back("second, status " + std::to_string(IoStatus()) + (ExitHandler ? ", slot full" : ""));
+}
+
+void FirstHandler() {
+  handlerLog.push_back("first, status " + std::to_string(IoStatus()) + (ExitHandler ? ", slot full" : ""));
+  IoStatus() = 9;
+  ExitHandler = SecondHandler;
+}
+
+TEST_F(EndProcessTest, HandlerThatSetsAnotherRunsItNextEachWithAClearStatus) {
+  CloseStandardFiles();
+  handlerLog.clear();
+  ExitHandler = FirstHandler;
+  IoStatus() = 32;
+  CountingPlatform counting;
+  EXPECT_EQ(End(0), 0);
+  EXPECT_EQ(handlerLog, (std::vector<std::string>{"first, status 0", "second, status 0"}));
+  EXPECT_EQ(ExitHandler, nullptr);
+  EXPECT_EQ(counting.writes, 0);
+}
+
+// Standard output and error of the process go to files of the test, and every
+// address lies in a module named "stowit" loaded at 0x400000.
+class ReportPlatform : public CountingPlatform {
+ public:
+  explicit ReportPlatform(const TempDir& dir) {
+    EXPECT_EQ(inner_.CreateFile(dir.Path("stdout"), os::AccessWrite, os::ShareRead | os::ShareWrite, out), 0u);
+    EXPECT_EQ(inner_.CreateFile(dir.Path("stderr"), os::AccessWrite, os::ShareRead | os::ShareWrite, err), 0u);
+  }
+  ~ReportPlatform() override {
+    inner_.CloseFile(out);
+    inner_.CloseFile(err);
+  }
+  os::Handle StdHandle(os::StdStream which) override {
+    return which == os::StdStream::Output ? out : which == os::StdStream::Error ? err : inner_.StdHandle(which);
+  }
+  bool LocateCode(uintptr_t address, char* module, std::size_t size, uintptr_t& offset) override {
+    std::snprintf(module, size, "stowit");
+    offset = address - 0x400000;
+    return true;
+  }
+  os::Handle out = os::InvalidHandle, err = os::InvalidHandle;
+};
+
+class ReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedKind = IsConsoleProgram;
+    IsConsoleProgram = true;
+    IoStatus() = 0;
+  }
+  void TearDown() override {
+    IsConsoleProgram = savedKind;
+    IoStatus() = 0;
+  }
+  std::string Report(const Exception& object, const SourceLocation& location = {}) {
+    {
+      ReportPlatform platform(dir);
+      ReportFailure(object, 0x40ABCD, location);
+      EXPECT_EQ(platform.writes, 1);
+    }
+    return dir.Read("stdout");
+  }
+  TempDir dir;
+  bool savedKind = true;
+};
+
+TEST_F(ReportTest, ReportNamesClassModuleAddressLocationAndMessageWithOneDot) {
+  EXPECT_EQ(Report(EInOutError("File access denied", 5), {"run.cpp", 42}),
+            "Exception EInOutError in module stowit at 0000ABCD." + LineEnd + "File: run.cpp Line#: 42" + LineEnd +
+                "File access denied.");
+}
+
+TEST_F(ReportTest, MessageEndingInADotGetsNoSecondOneAndAnEmptyMessageNone) {
+  EXPECT_EQ(Report(Exception("Stopped.")), "Exception Exception in module stowit at 0000ABCD." + LineEnd + "Stopped.");
+  EXPECT_EQ(Report(EControlC("")), "Exception EControlC in module stowit at 0000ABCD." + LineEnd);
+}
+
+TEST_F(ReportTest, FailedCheckBeforeStartUpEndsWithTheStatusAsExitCode) {
+  // The unit tests never run start-up, so a failed check takes the road of a
+  // failure before the failure reporting is set up.
+  const ExitProcedure savedHandler = ExitHandler;
+  handlerLog.clear();
+  ExitHandler = SecondHandler;
+  int32_t code = -1;
+  uint32_t line = 0;
+  {
+    ReportPlatform platform(dir);
+    IoStatus() = 32;
+    try {
+      line = __LINE__; CheckIoStatus();
+    } catch (const CountingPlatform::Ended& ended) {
+      code = ended.code;
+    }
+    EXPECT_EQ(platform.writes, 1);
+  }
+  ExitHandler = savedHandler;
+  EXPECT_EQ(code, 32);
+  EXPECT_EQ(IoStatus(), 0);
+  EXPECT_EQ(handlerLog, std::vector<std::string>{"second, status 0"});
+  const std::string expected = "Runtime error 32 at [0-9A-F]{8,16} \\(failure_test\\.cpp#" + std::to_string(line) +
+                               "\\) TID=1\\." + (LineEnd == "\n" ? "\n" : "\r\n");
+  const std::string written = dir.Read("stderr");
+  EXPECT_TRUE(std::regex_match(written, std::regex(expected))) << written;
+  EXPECT_EQ(dir.Read("stdout"), "");
+
+  IoStatus() = 0;
+  CheckIoStatus();  // a clear status passes
+}
+
+}  // namespace

@@ -1,0 +1,241 @@
+// What the run makes of its arguments: the usage request, the options, the
+// source directory and the first usage line.
+#include "archiver/run.h"
+
+#include <vector>
+
+#include "runtime/console.h"
+#include "runtime/failure.h"
+#include "runtime/io_status.h"
+#include "runtime/paths.h"
+#include "test_support.h"
+
+namespace {
+
+const bool Posix = os::PathDelimiter == '/';
+
+struct OptionsCase {
+  std::vector<std::string> later;  // arguments 2 onward
+  std::string archiveDir;
+  bool deleteOriginals;
+};
+
+TEST(RunOptionsTest, DeleteSwitchInAnyCaseAndPlaceAndTheLastOtherArgumentNamesTheFolder) {
+  const OptionsCase cases[] = {
+      {{}, "Archive", false},
+      {{"backup", "/d"}, "backup", true},
+      {{"/D", "backup"}, "backup", true},
+      {{"/d", "backup", "/d"}, "backup", true},
+      {{"/D"}, "Archive", true},
+      {{"a", "b"}, "b", false},
+      {{"/x"}, "/x", false},
+      {{"/?"}, "/?", false},
+      {{"/DD"}, "/DD", false},
+      {{"D"}, "D", false},
+      {{"-d"}, "-d", false},
+      {{"\\d"}, "\\d", false},
+      {{"/d "}, "/d ", false},
+      {{"Old Logs", "/D"}, "Old Logs", true},
+      {{"BackUp"}, "BackUp", false},  // kept as typed, not upper-cased
+      {{"\xe4" "rchiv"}, "\xe4" "rchiv", false},
+  };
+  for (const OptionsCase& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.later) shown += "[" + a + "]";
+    SCOPED_TRACE(shown);
+    RunOptions options = ReadOptions(c.later);
+    EXPECT_EQ(options.archiveDir, c.archiveDir);
+    EXPECT_EQ(options.deleteOriginals, c.deleteOriginals);
+  }
+}
+
+TEST(RunOptionsTest, OnlyNoArgumentOrExactlySlashQuestionMarkFirstAsksForUsage) {
+  EXPECT_TRUE(IsUsageRequest(0, ""));
+  EXPECT_TRUE(IsUsageRequest(-1, ""));  // a command line without even the program name
+  EXPECT_TRUE(IsUsageRequest(1, "/?"));
+  EXPECT_TRUE(IsUsageRequest(3, "/?"));
+  for (const char* first : {"/?x", "/? ", " /?", "/", "?", "\\?", "/!", "-?", "//?", "/D", "/d", "*.log"}) {
+    SCOPED_TRACE(first);
+    EXPECT_FALSE(IsUsageRequest(1, first));
+  }
+  // Linux users' help switches; on Windows they are patterns like any other.
+  EXPECT_EQ(IsUsageRequest(1, "--help"), Posix);
+  EXPECT_EQ(IsUsageRequest(1, "-h"), Posix);
+  EXPECT_FALSE(IsUsageRequest(1, "--HELP"));
+}
+
+TEST(RunOptionsTest, FirstUsageLineIsCutAfterIts255thByte) {
+  const std::string tail = " Filepattern [ArchiveDir] [/D]";
+  EXPECT_EQ(UsageLine1("C:\\tools\\stowit.exe"), "Usage: C:\\tools\\stowit.exe" + tail);
+  const std::string fits(255 - 7 - tail.size(), 'p');
+  EXPECT_EQ(UsageLine1(fits), "Usage: " + fits + tail);
+  const std::string line = UsageLine1(fits + "q");
+  EXPECT_EQ(line.size(), 255u);
+  EXPECT_EQ(line, "Usage: " + fits + "q" + tail.substr(0, tail.size() - 1));
+  EXPECT_EQ(UsageLine1(std::string(300, 'p')), "Usage: " + std::string(248, 'p'));
+  EXPECT_EQ(UsageLine1(""), "Usage: " + tail);
+}
+
+TEST(RunOptionsTest, SourceDirectoryEndsAtTheLastDirectoryByte) {
+  struct Case {
+    const char* pattern;
+    const char* directory;
+  };
+  const std::vector<Case> posix = {
+      {"logs/*.log", "logs/"},
+      {"*.log", ""},
+      {"a\\b*.log", ""},  // a backslash is an ordinary byte of a name here
+      {"C:*.log", ""},
+      {"/var/log/*.log", "/var/log/"},
+      {"../data/*.txt", "../data/"},
+      {"logs/", "logs/"},
+      {"", ""},
+  };
+  const std::vector<Case> windows = {
+      {"C:*.log", "C:"},
+      {"..\\data\\*.txt", "..\\data\\"},
+      {"logs/*.log", "logs/"},
+      {"*.log", ""},
+      {"C:\\logs\\*.log", "C:\\logs\\"},
+      {"a\\b/c*.x", "a\\b/"},
+      {"a/b\\c*.x", "a/b\\"},
+      {"\\\\server\\share\\*.log", "\\\\server\\share\\"},
+      {"", ""},
+  };
+  for (const Case& c : Posix ? posix : windows) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(DirectoryPart(c.pattern), c.directory);
+  }
+}
+
+// The run over scripted arguments, with every file-system call answered here
+// so that nothing is made on disk: folders cannot be made and nothing matches.
+class ScriptedRun : public CountingPlatform {
+ public:
+  explicit ScriptedRun(std::vector<std::string> arguments, std::string commandLine)
+      : arguments_(std::move(arguments)), line_(std::move(commandLine)) {
+    for (const std::string& a : arguments_) argv_.push_back(a.c_str());
+    today = {2026, 12, 7};
+  }
+  const char* CommandLine() override { return line_.c_str(); }
+  int ArgvCount() override { return int(argv_.size()); }
+  const char* ArgvAt(int index) override { return argv_.at(std::size_t(index)); }
+  os::Status CreateDirectory(const std::string& name) override {
+    made.push_back(name);
+    return os::ErrorAccessDenied;
+  }
+  os::Status LookUp(const std::string&, os::FindData&) override { return os::ErrorFileNotFound; }
+  os::Status StartSearch(const std::string& pattern, os::Handle&, os::FindData&) override {
+    searched.push_back(pattern);
+    return os::ErrorFileNotFound;
+  }
+  os::Status FlushDirectory(const std::string&) override { return 0; }
+  os::Status ModuleFileName(std::string& path) override {
+    path = ProgramPath;
+    return 0;
+  }
+  static constexpr const char* ProgramPath = "/opt/stowbox/stowit";
+
+  std::vector<std::string> made, searched;
+
+ private:
+  std::vector<std::string> arguments_;
+  std::vector<const char*> argv_;
+  std::string line_;
+};
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedOutput = StandardOutput;
+    savedHandler = ExitHandler;
+    IoStatus() = 0;
+  }
+  void TearDown() override {
+    StandardOutput = savedOutput;
+    ExitHandler = savedHandler;
+    IoStatus() = 0;
+  }
+
+  struct Outcome {
+    int32_t code = -1;
+    std::string out;
+    std::vector<std::string> made, searched;
+  };
+
+  // `arguments` is argv on POSIX; Windows gets `commandLine`, or the arguments
+  // joined by spaces.
+  Outcome Run(std::vector<std::string> arguments, std::string commandLine = "") {
+    if (commandLine.empty())
+      for (const std::string& a : arguments) commandLine += (commandLine.empty() ? "" : " ") + a;
+    Outcome outcome;
+    BindText(StandardOutput, "");
+    OpenTextOutput(StandardOutput);
+    EXPECT_EQ(os::Native().CreateFile(dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite,
+                                      StandardOutput.handle),
+              0u);
+    ExitHandler = [] { CloseText(StandardOutput); };
+    {
+      ScriptedRun run(std::move(arguments), std::move(commandLine));
+      try {
+        RunArchiver();
+      } catch (const CountingPlatform::Ended& ended) {
+        outcome.code = ended.code;
+      }
+      outcome.made = run.made;
+      outcome.searched = run.searched;
+    }
+    if (StandardOutput.state == FileState::OpenForTextOutput) CloseText(StandardOutput);
+    outcome.out = dir.Read("out");
+    return outcome;
+  }
+
+  TempDir dir;
+  TextFile savedOutput;
+  ExitProcedure savedHandler = nullptr;
+};
+
+const std::string EndOfLine = os::LineEnd;
+std::string Folder(const std::string& root) { return root + os::PathDelimiter + "2026120701"; }
+
+TEST_F(RunTest, DeleteSwitchFirstIsThePatternNotTheOption) {
+  Outcome r = Run({"prog", "/D", "backup"});
+  EXPECT_EQ(r.code, 5);
+  EXPECT_EQ(r.searched, std::vector<std::string>{"/D"});
+  const std::string root = DirectoryPart("/D") + "backup";
+  EXPECT_EQ(r.out, "Archive folder : " + Folder(root) + EndOfLine);
+}
+
+TEST_F(RunTest, DeleteSwitchAfterThePatternAnnouncesTheDeletion) {
+  Outcome r = Run({"prog", "*.log", "/D", "backup"});
+  EXPECT_EQ(r.code, 5);
+  EXPECT_EQ(r.made, (std::vector<std::string>{"backup", Folder("backup")}));
+  EXPECT_EQ(r.searched, std::vector<std::string>{"*.log"});
+  EXPECT_EQ(r.out, "Archive folder : " + Folder("backup") + EndOfLine +
+                       "Original files will be deleted after archiving" + EndOfLine);
+}
+
+TEST_F(RunTest, SlashQuestionMarkFirstShowsOnlyTheUsage) {
+  const std::string first = UsageLine1(ScriptedRun::ProgramPath) + EndOfLine;
+  // On Windows the quotes go when the line is split, so the quoted form asks too.
+  for (const std::string& line : {std::string("prog /? backup /d"), std::string("prog \"/?\"")}) {
+    SCOPED_TRACE(line);
+    Outcome r = Run({"prog", "/?", "backup", "/d"}, line);
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.out.substr(0, first.size()), first);
+    EXPECT_TRUE(r.made.empty());
+    EXPECT_TRUE(r.searched.empty());
+  }
+  Outcome none = Run({"prog"});
+  EXPECT_EQ(none.code, 5);
+  EXPECT_EQ(none.out.substr(0, first.size()), first);
+}
+
+TEST_F(RunTest, SlashQuestionMarkWithMoreIsAPattern) {
+  Outcome r = Run({"prog", "/?x"});
+  EXPECT_EQ(r.code, 5);
+  EXPECT_EQ(r.searched, std::vector<std::string>{"/?x"});
+  EXPECT_EQ(r.out, "Archive folder : " + Folder(DirectoryPart("/?x") + "Archive") + EndOfLine);
+}
+
+}  // namespace
