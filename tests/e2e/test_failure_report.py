@@ -3,10 +3,9 @@ what a failure that the report cannot be made for leaves behind."""
 import os
 import re
 import shutil
-import subprocess
 import unittest
 
-from harness import EOL, PROBE, WINDOWS, StowitTest, command, run
+from harness import EOL, PROBE, WINDOWS, StowitTest, run, start_wine_server
 
 MODULE = os.path.basename(PROBE).encode()
 PROBE_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fault_probe.cpp')
@@ -14,11 +13,7 @@ E = re.escape(EOL)
 
 
 def setUpModule():
-    if WINDOWS:
-        # Start the Wine server from a run whose output is not a pipe: a server
-        # started with a test's pipe keeps it open and each run waits for it.
-        subprocess.run(command(PROBE, ['ready', '0']), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    start_wine_server()
 
 
 def probe_check_line(after):

@@ -10,18 +10,14 @@ import subprocess
 import time
 import unittest
 
-from harness import (EOL, PROBE, PROGRAM, SEP, WINDOWS, StowitTest, command,
+from harness import (EOL, PROBE, PROGRAM, SEP, StowitTest, command, start_wine_server,
                      skip_unless_posix, skip_unless_root)
 
 E = re.escape(EOL)
 
 
 def setUpModule():
-    if WINDOWS:
-        # Start the Wine server from a run whose output is not a pipe: a server
-        # started with a test's pipe keeps it open and each run waits for it.
-        subprocess.run(command(PROBE, ['ready', '0']), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    start_wine_server()
 
 
 def stowit_report(messages):
