@@ -174,23 +174,28 @@ Status NextMatch(Search& s, FindData& found) {
   }
 }
 
+// The files that standard output and error are redirected to, taken once at start.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool known = false;
+};
+FileIdentity standardStreams[2];
+
 bool IsOwnStandardStream(const struct stat& st) {
-  for (int fd = 1; fd <= 2; ++fd) {
-    struct stat out;
-    if (fstat(fd, &out) == 0 && S_ISREG(out.st_mode) && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
-      return true;
-  }
+  for (const FileIdentity& stream : standardStreams)
+    if (stream.known && stream.device == st.st_dev && stream.inode == st.st_ino) return true;
   return false;
 }
 
-// Checks that an open descriptor is a plain file and makes it blocking again.
+// Checks that an open descriptor is a plain file; O_NONBLOCK, which kept its
+// open from hanging, changes nothing for a plain file.
 Status KeepPlainFile(int fd, Handle& out) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return ErrorAccessDenied;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   out = fd;
   return 0;
 }
@@ -286,13 +291,21 @@ class PosixPlatform final : public Platform {
 
   Status CreateFile(const std::string& name, uint32_t access, uint32_t, Handle& out) override {
     if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    // Private until the caller widens it: a copy must not be readable by more users than its original.
+    int flags = OpenFlags(access) | O_CLOEXEC | O_NOCTTY;
+    int fd = open(name.c_str(), flags | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0) {
+      out = fd;
+      return 0;
+    }
+    if (errno != EEXIST) return NameStatus(errno, name);
+    // An existing file is emptied, unless it is read-only or no plain file.
     struct stat st;
     if (stat(name.c_str(), &st) == 0) {
       if (!S_ISREG(st.st_mode)) return ErrorAccessDenied;
       if (!HasWriteBit(st.st_mode)) return ErrorAccessDenied;
     }
-    // Private until the caller widens it: a copy must not be readable by more users than its original.
-    int fd = open(name.c_str(), OpenFlags(access) | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    fd = open(name.c_str(), flags | O_CREAT | O_TRUNC | O_NONBLOCK, 0600);
     if (fd < 0) return NameStatus(errno, name);
     return KeepPlainFile(fd, out);
   }
@@ -522,6 +535,10 @@ void StartPlatform(int argc, char** argv) {
   if (n > 0) programPath.assign(path, std::size_t(n));
   processUmask = umask(0);
   umask(processUmask);
+  for (int fd = 1; fd <= 2; ++fd) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) standardStreams[fd - 1] = {st.st_dev, st.st_ino, true};
+  }
 }
 
 }  // namespace os
