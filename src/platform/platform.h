@@ -115,7 +115,7 @@ class Platform {
   virtual Status CloseFile(Handle h) = 0;
   virtual Status DeleteFile(const std::string& name) = 0;
   virtual Status CreateDirectory(const std::string& name) = 0;
-  virtual Status FlushDirectory(const std::string& name) = 0;  // makes new entries durable (POSIX)
+  virtual Status FlushDirectory(const std::string& name) = 0;  // makes new entries durable (POSIX); "" is the current folder
 
   // Directory search. A pattern's last component may hold * and ?.
   virtual Status StartSearch(const std::string& pattern, Handle& search, FindData& found) = 0;  // FindFirstFileA

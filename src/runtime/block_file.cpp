@@ -166,8 +166,7 @@ bool FilePresent(const std::string& path) {
 bool RemoveFile(const std::string& path) { return os::Sys().DeleteFile(path) == 0; }
 
 void FlushFolderOf(const std::string& path) {
-  std::string folder = DirectoryPart(path);
-  Store(os::Sys().FlushDirectory(folder.empty() ? "." : folder));
+  Store(os::Sys().FlushDirectory(DirectoryPart(path)));
 }
 
 int32_t MakeDirectory(const std::string& path) { return int32_t(os::Sys().CreateDirectory(path)); }
