@@ -79,24 +79,6 @@ TEST(ArgumentsTest, SplittingNeitherCutsLongArgumentsNorTouchesTheStatus) {
   EXPECT_EQ(IoStatus(), 0);
 }
 
-// Hands out a given command line (Windows) or argv (POSIX) and program path.
-class ScriptedArguments : public os::PlatformDecorator {
- public:
-  ScriptedArguments() : os::PlatformDecorator(os::Native()) { os::SetPlatform(this); }
-  ~ScriptedArguments() override { os::SetPlatform(nullptr); }
-  const char* CommandLine() override { return line.c_str(); }
-  int ArgvCount() override { return int(argv.size()); }
-  const char* ArgvAt(int index) override { return argv.at(std::size_t(index)); }
-  os::Status ModuleFileName(std::string& out) override {
-    out = path;
-    return pathStatus;
-  }
-  std::string line;
-  std::vector<const char*> argv;
-  std::string path;
-  os::Status pathStatus = 0;
-};
-
 TEST(ArgumentsTest, EmptyArgumentsAreNeverCounted) {
   ScriptedArguments scripted;
   // What each platform hands over when the user typed an empty argument.

@@ -110,16 +110,15 @@ TEST(RunOptionsTest, SourceDirectoryEndsAtTheLastDirectoryByte) {
 
 // The run over scripted arguments, with every file-system call answered here
 // so that nothing is made on disk: folders cannot be made and nothing matches.
-class ScriptedRun : public CountingPlatform {
+class ScriptedRun : public ScriptedArguments {
  public:
   explicit ScriptedRun(std::vector<std::string> arguments, std::string commandLine)
-      : arguments_(std::move(arguments)), line_(std::move(commandLine)) {
-    for (const std::string& a : arguments_) argv_.push_back(a.c_str());
+      : arguments_(std::move(arguments)) {
+    for (const std::string& a : arguments_) argv.push_back(a.c_str());
+    line = std::move(commandLine);
+    path = ProgramPath;
     today = {2026, 12, 7};
   }
-  const char* CommandLine() override { return line_.c_str(); }
-  int ArgvCount() override { return int(argv_.size()); }
-  const char* ArgvAt(int index) override { return argv_.at(std::size_t(index)); }
   os::Status CreateDirectory(const std::string& name) override {
     made.push_back(name);
     return os::ErrorAccessDenied;
@@ -130,18 +129,12 @@ class ScriptedRun : public CountingPlatform {
     return os::ErrorFileNotFound;
   }
   os::Status FlushDirectory(const std::string&) override { return 0; }
-  os::Status ModuleFileName(std::string& path) override {
-    path = ProgramPath;
-    return 0;
-  }
   static constexpr const char* ProgramPath = "/opt/stowbox/stowit";
 
   std::vector<std::string> made, searched;
 
  private:
   std::vector<std::string> arguments_;
-  std::vector<const char*> argv_;
-  std::string line_;
 };
 
 class RunTest : public ::testing::Test {

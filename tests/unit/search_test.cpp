@@ -16,22 +16,6 @@ namespace fs = std::filesystem;
 
 const bool Posix = os::PathDelimiter == '/';
 
-// Counts the search calls that reach the system.
-class SearchCounting : public os::PlatformDecorator {
- public:
-  SearchCounting() : os::PlatformDecorator(os::Native()) { os::SetPlatform(this); }
-  ~SearchCounting() override { os::SetPlatform(nullptr); }
-  os::Status StartSearch(const std::string& p, os::Handle& s, os::FindData& f) override {
-    ++starts;
-    return inner_.StartSearch(p, s, f);
-  }
-  os::Status EndSearch(os::Handle s) override {
-    ++ends;
-    return inner_.EndSearch(s);
-  }
-  int starts = 0, ends = 0;
-};
-
 struct Listing {
   std::vector<std::string> names;  // sorted: the system's order is its own
   int32_t endStatus = 0;
@@ -115,7 +99,7 @@ TEST_F(SearchTest, HiddenAndReadOnlyFilesMatchTheFileMask) {
 }
 
 TEST_F(SearchTest, MissingDirectoryLeavesNoHandleAndEndingCallsNothing) {
-  SearchCounting counting;
+  CountingPlatform counting;
   SearchEntry entry;
   StartSearch(dir.Path("nowhere") + os::PathDelimiter + "*", FileMask, entry);
   EXPECT_EQ(SearchStatus(), 3);
@@ -123,7 +107,7 @@ TEST_F(SearchTest, MissingDirectoryLeavesNoHandleAndEndingCallsNothing) {
 
   EndSearch(entry);
   EXPECT_EQ(SearchStatus(), 0);
-  EXPECT_EQ(counting.ends, 0);
+  EXPECT_EQ(counting.searchEnds, 0);
 }
 
 TEST_F(SearchTest, MissingNamesGiveFileOrPathNotFound) {
@@ -137,19 +121,19 @@ TEST_F(SearchTest, OnlyDirectoriesMatchingGivesNoMoreFilesWithHandleReleased) {
   fs::create_directory(dir.Path("sub1"));
   fs::create_directory(dir.Path("sub2"));
   dir.Write("other.txt", "");
-  SearchCounting counting;
+  CountingPlatform counting;
   SearchEntry entry;
   StartSearch(dir.Path("sub*"), FileMask, entry);
   EXPECT_EQ(SearchStatus(), 18);
   EXPECT_EQ(entry.osHandle, os::InvalidHandle);
-  EXPECT_EQ(counting.ends, 1);
+  EXPECT_EQ(counting.searchEnds, 1);
   EndSearch(entry);
-  EXPECT_EQ(counting.ends, 1);
+  EXPECT_EQ(counting.searchEnds, 1);
 }
 
 TEST_F(SearchTest, ExhaustedListingStaysOpenUntilEndedOnce) {
   dir.Write("only.txt", "");
-  SearchCounting counting;
+  CountingPlatform counting;
   SearchEntry entry;
   StartSearch(dir.Path("*.txt"), FileMask, entry);
   ASSERT_EQ(SearchStatus(), 0);
@@ -160,7 +144,7 @@ TEST_F(SearchTest, ExhaustedListingStaysOpenUntilEndedOnce) {
   EXPECT_EQ(SearchStatus(), 0);
   EndSearch(entry);
   EXPECT_EQ(SearchStatus(), 0);
-  EXPECT_EQ(counting.ends, 1);
+  EXPECT_EQ(counting.searchEnds, 1);
 }
 
 TEST_F(SearchTest, WildcardsFollowTheWindowsRules) {

@@ -103,6 +103,10 @@ class CountingPlatform : public os::PlatformDecorator {
     ++deletes;
     return inner_.DeleteFile(n);
   }
+  os::Status EndSearch(os::Handle s) override {
+    ++searchEnds;
+    return inner_.EndSearch(s);
+  }
   os::LocalDate Today() override { return today.year ? today : inner_.Today(); }
   // A test's process must not end: ExitProcess comes back as this exception.
   struct Ended {
@@ -111,11 +115,27 @@ class CountingPlatform : public os::PlatformDecorator {
   [[noreturn]] void ExitProcess(int32_t code) override { throw Ended{code}; }
 
   int reads = 0, writes = 0, positions = 0, creates = 0, opens = 0, closes = 0, flushes = 0, folderFlushes = 0,
-      deletes = 0;
+      deletes = 0, searchEnds = 0;
   std::vector<uint32_t> writeSizes;
   bool shortWrites = false;
   Fault readFault, writeFault, positionFault, createFault, openFault, closeFault, flushFault, folderFlushFault;
   os::LocalDate today;
+};
+
+// Hands out a given command line (Windows) or argv (POSIX) and program path.
+class ScriptedArguments : public CountingPlatform {
+ public:
+  const char* CommandLine() override { return line.c_str(); }
+  int ArgvCount() override { return int(argv.size()); }
+  const char* ArgvAt(int index) override { return argv.at(std::size_t(index)); }
+  os::Status ModuleFileName(std::string& out) override {
+    out = path;
+    return pathStatus;
+  }
+  std::string line;
+  std::vector<const char*> argv;
+  std::string path;
+  os::Status pathStatus = 0;
 };
 
 // A file the platform counts as hidden: a name starting with "." on POSIX, the
