@@ -1,7 +1,9 @@
-// The one place where the operating system is named. Every function wraps one
-// system call and returns 0 or the Win32 error number, so the code above reads
-// the same on Windows (win32.cpp) and on Linux (posix.cpp, our own layer that
-// keeps the same contracts).
+// The one place where the operating system is named. Each function stands for
+// one Win32 call, keeps its contract and returns 0 or its Win32 error number, so
+// the code above reads the same on Windows (win32.cpp, the call itself) and on
+// Linux (posix.cpp and its posix_*.cpp siblings, our own layer, which takes as
+// many system calls as a contract needs: opening a file checks first that the
+// name is a plain file, then opens it, then checks the descriptor).
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,102 @@
+// Processor faults: signals turned into the Win32 exception codes that the
+// failure report names, and the module and offset of a code address.
+#include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/posix_internal.h"
+
+namespace os::posix {
+
+namespace {
+
+// Fault handling runs on a stack of its own, so a stack overflow can be reported.
+alignas(16) char alternateStack[64 * 1024];
+FaultHandler faultHandler = nullptr;
+uintptr_t stackLow = 0;
+
+void OnFault(int sig, siginfo_t* info, void* context) {
+  FaultInfo fault;
+  uintptr_t accessed = reinterpret_cast<uintptr_t>(info->si_addr);
+  fault.address = accessed;
+  bool write = false;
+#if defined(__x86_64__)
+  auto* uc = static_cast<ucontext_t*>(context);
+  fault.address = uintptr_t(uc->uc_mcontext.gregs[REG_RIP]);
+  write = (uc->uc_mcontext.gregs[REG_ERR] & 2) != 0;
+#else
+  (void)context;
+#endif
+  switch (sig) {
+    case SIGFPE:
+      switch (info->si_code) {
+        case FPE_INTDIV: fault.code = 0xC0000094; break;
+        case FPE_INTOVF: fault.code = 0xC0000095; break;
+        case FPE_FLTDIV: fault.code = 0xC000008E; break;
+        case FPE_FLTOVF: fault.code = 0xC0000091; break;
+        case FPE_FLTUND: fault.code = 0xC0000093; break;
+        case FPE_FLTRES: fault.code = 0xC000008F; break;
+        case FPE_FLTSUB: fault.code = 0xC000008C; break;
+        default: fault.code = 0xC0000090; break;
+      }
+      break;
+    case SIGILL:
+      fault.code = (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) ? 0xC0000096 : 0xC000001D;
+      break;
+    default:  // SIGSEGV, SIGBUS
+      if (stackLow && accessed < stackLow + 64 * 1024 && accessed + 1024 * 1024 > stackLow) {
+        fault.code = 0xC00000FD;
+      } else {
+        fault.code = 0xC0000005;
+        fault.info[0] = write ? 1 : 0;
+        fault.info[1] = accessed;
+      }
+      break;
+  }
+  if (faultHandler) faultHandler(fault);
+  _exit(1);
+}
+
+}  // namespace
+
+void PosixPlatform::InstallFaultHandler(FaultHandler handler) {
+  faultHandler = handler;
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    void* addr = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0) stackLow = reinterpret_cast<uintptr_t>(addr);
+    pthread_attr_destroy(&attr);
+  }
+  stack_t ss{};
+  ss.ss_sp = alternateStack;
+  ss.ss_size = sizeof alternateStack;
+  sigaltstack(&ss, nullptr);
+  struct sigaction sa {};
+  sa.sa_sigaction = OnFault;
+  // SA_NODEFER: a fault while reporting comes back here instead of killing the process.
+  sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(sig, &sa, nullptr);
+}
+
+bool PosixPlatform::LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) {
+  Dl_info info{};
+  if (size == 0 || !dladdr(reinterpret_cast<void*>(address), &info) || !info.dli_fbase) return false;
+  offset = address - reinterpret_cast<uintptr_t>(info.dli_fbase);
+  // Code of the program itself is named by the program's path, not the loader's name for it.
+  Dl_info own{};
+  std::string path = info.dli_fname ? info.dli_fname : "";
+  if (dladdr(reinterpret_cast<void*>(&OnFault), &own) && own.dli_fbase == info.dli_fbase) path = programPath;
+  std::string base = LastComponent(path);
+  std::size_t n = base.size() < size - 1 ? base.size() : size - 1;
+  memcpy(moduleName, base.data(), n);
+  moduleName[n] = 0;
+  return true;
+}
+
+}  // namespace os::posix

@@ -1,0 +1,161 @@
+// Files and folders: open, create, read, write, flush, delete. Each call keeps
+// the Win32 contract, which can take more than one system call: a name is
+// checked to be a plain file before it is opened, and read-only holds for root.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix_internal.h"
+
+namespace os::posix {
+
+namespace {
+
+mode_t processUmask = 022;
+
+// The files that standard output and error are redirected to, taken once at start.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool known = false;
+};
+FileIdentity standardStreams[2];
+
+bool IsOwnStandardStream(const struct stat& st) {
+  for (const FileIdentity& stream : standardStreams)
+    if (stream.known && stream.device == st.st_dev && stream.inode == st.st_ino) return true;
+  return false;
+}
+
+// Checks that an open descriptor is a plain file; O_NONBLOCK, which kept its
+// open from hanging, changes nothing for a plain file.
+Status KeepPlainFile(int fd, Handle& out) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return ErrorAccessDenied;
+  }
+  out = fd;
+  return 0;
+}
+
+int OpenFlags(uint32_t access) {
+  bool read = access & AccessRead, write = access & AccessWrite;
+  return (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+}
+
+}  // namespace
+
+void NoteProcessFiles() {
+  processUmask = umask(0);
+  umask(processUmask);
+  for (int fd = 1; fd <= 2; ++fd) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) standardStreams[fd - 1] = {st.st_dev, st.st_ino, true};
+  }
+}
+
+Status PosixPlatform::OpenFile(const std::string& name, uint32_t access, uint32_t, Handle& out) {
+  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  struct stat st;
+  if (stat(name.c_str(), &st) != 0) return NameStatus(errno, name);
+  // Never open a FIFO, socket or device: it could hang or have side effects.
+  if (!S_ISREG(st.st_mode)) return ErrorAccessDenied;
+  // Read-only holds as on Windows, for root too.
+  if ((access & AccessWrite) && !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
+  int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return NameStatus(errno, name);
+  return KeepPlainFile(fd, out);
+}
+
+Status PosixPlatform::CreateFile(const std::string& name, uint32_t access, uint32_t, Handle& out) {
+  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  // Private until the caller widens it: a copy must not be readable by more users than its original.
+  int flags = OpenFlags(access) | O_CLOEXEC | O_NOCTTY;
+  int fd = open(name.c_str(), flags | O_CREAT | O_EXCL, 0600);
+  if (fd >= 0) {
+    out = fd;
+    return 0;
+  }
+  if (errno != EEXIST) return NameStatus(errno, name);
+  // An existing file is emptied, unless it is read-only or no plain file.
+  struct stat st;
+  if (stat(name.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return ErrorAccessDenied;
+    if (!HasWriteBit(st.st_mode)) return ErrorAccessDenied;
+  }
+  fd = open(name.c_str(), flags | O_CREAT | O_TRUNC | O_NONBLOCK, 0600);
+  if (fd < 0) return NameStatus(errno, name);
+  return KeepPlainFile(fd, out);
+}
+
+Status PosixPlatform::SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) {
+  int whence = method == MoveMethod::Begin ? SEEK_SET : method == MoveMethod::Current ? SEEK_CUR : SEEK_END;
+  off_t result = lseek(int(h), off_t(distance), whence);
+  if (result < 0) return errno == EINVAL ? 131 /* negative seek */ : FromErrno(errno);
+  position = uint64_t(result);
+  return 0;
+}
+
+Status PosixPlatform::ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) {
+  done = 0;
+  ssize_t n;
+  do n = read(int(h), buffer, count); while (n < 0 && errno == EINTR);
+  if (n < 0) return FromErrno(errno);
+  done = uint32_t(n);
+  return 0;
+}
+
+Status PosixPlatform::WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) {
+  done = 0;
+  ssize_t n;
+  do n = write(int(h), buffer, count); while (n < 0 && errno == EINTR);
+  if (n < 0) return FromErrno(errno);
+  done = uint32_t(n);
+  return 0;
+}
+
+Status PosixPlatform::FlushFile(Handle h) { return fdatasync(int(h)) == 0 ? 0 : FromErrno(errno); }
+
+Status PosixPlatform::CopyAccessRights(Handle from, Handle to) {
+  struct stat st;
+  if (fstat(int(from), &st) != 0) return FromErrno(errno);
+  return fchmod(int(to), st.st_mode & 0777 & ~processUmask) == 0 ? 0 : FromErrno(errno);
+}
+
+Status PosixPlatform::CloseFile(Handle h) {
+  if (close(int(h)) == 0 || errno == EINTR) return 0;
+  return FromErrno(errno);
+}
+
+Status PosixPlatform::DeleteFile(const std::string& name) {
+  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  struct stat st;
+  if (lstat(name.c_str(), &st) != 0) return NameStatus(errno, name);
+  if (S_ISDIR(st.st_mode)) return ErrorAccessDenied;
+  if (S_ISREG(st.st_mode) && !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
+  // Windows keeps a file in place while it is our redirected output; so do we,
+  // or every later line would go to a file without a name.
+  if (IsOwnStandardStream(st)) return ErrorSharingViolation;
+  return unlink(name.c_str()) == 0 ? 0 : NameStatus(errno, name);
+}
+
+Status PosixPlatform::CreateDirectory(const std::string& name) {
+  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  if (mkdir(name.c_str(), 0777) == 0) return 0;
+  return errno == ENOENT ? ErrorPathNotFound : FromErrno(errno);
+}
+
+Status PosixPlatform::FlushDirectory(const std::string& name) {
+  int fd = open(name.empty() ? "." : name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return NameStatus(errno, name);
+  int rc = fsync(fd);
+  int e = errno;
+  close(fd);
+  // Some file systems cannot sync a directory; they have nothing to flush then.
+  return (rc == 0 || e == EINVAL) ? 0 : FromErrno(e);
+}
+
+}  // namespace os::posix

@@ -1,0 +1,72 @@
+// Shared by the files of the POSIX layer (posix*.cpp), and by nothing else:
+// the platform class, the errno translation and the process facts taken at start.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace os::posix {
+
+// errno to the Win32 number that the same failure gets on Windows.
+Status FromErrno(int e);
+// Windows tells a missing name (2) from a missing directory on the way (3).
+Status MissingNameStatus(const std::string& name);
+// FindFirstFileA answers "invalid name" when the directory it is to list is a
+// file, and "path not found" when a file stands further up the path.
+Status NotDirectoryStatus(const std::string& dir);
+// FromErrno, with ENOENT told apart as MissingNameStatus does.
+Status NameStatus(int e, const std::string& name);
+
+std::string ParentOf(const std::string& name);       // "." for a bare name
+std::string LastComponent(const std::string& name);  // after the last '/'
+bool HasWriteBit(mode_t mode);                       // any write bit: not read-only
+
+// The program's own path, taken from /proc at start; empty when unknown.
+extern std::string programPath;
+// Takes the umask and the files that standard output and error go to, once at start.
+void NoteProcessFiles();
+
+// Each method keeps the contract of the Win32 call it stands for; the methods
+// are defined by concern: posix.cpp (process, console, clock, texts),
+// posix_files.cpp, posix_search.cpp, posix_faults.cpp.
+class PosixPlatform final : public Platform {
+ public:
+  const char* CommandLine() override;
+  int ArgvCount() override;
+  const char* ArgvAt(int index) override;
+  Status ModuleFileName(std::string& path) override;
+
+  Handle StdHandle(StdStream which) override;
+  DeviceClass HandleDeviceClass(Handle h) override;
+
+  Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
+  Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
+  Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) override;
+  Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) override;
+  Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) override;
+  Status FlushFile(Handle h) override;
+  Status CopyAccessRights(Handle from, Handle to) override;
+  Status CloseFile(Handle h) override;
+  Status DeleteFile(const std::string& name) override;
+  Status CreateDirectory(const std::string& name) override;
+  Status FlushDirectory(const std::string& name) override;
+
+  Status StartSearch(const std::string& pattern, Handle& search, FindData& found) override;
+  Status ContinueSearch(Handle search, FindData& found) override;
+  Status EndSearch(Handle search) override;
+  Status LookUp(const std::string& name, FindData& found) override;
+
+  LocalDate Today() override;
+  void AnsiToOem(char* bytes, std::size_t count) override;
+  std::size_t LoadText(uint32_t id, char* buffer, std::size_t size) override;
+
+  void InstallFaultHandler(FaultHandler handler) override;
+  bool LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) override;
+  void ShowMessage(const char* text, const char* caption, uint32_t style) override;
+  [[noreturn]] void ExitProcess(int32_t code) override;
+};
+
+}  // namespace os::posix
