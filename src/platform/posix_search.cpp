@@ -1,5 +1,6 @@
 // The directory search: FindFirstFileA, FindNextFileA and FindClose over
-// readdir, and the one-name look-up.
+// readdir, names chosen by Windows' own wildcard rules (wildcard.h), and the
+// one-name look-up.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/posix_internal.h"
+#include "platform/wildcard.h"
 
 namespace os::posix {
 
@@ -36,42 +38,9 @@ void FillFindData(const std::string& name, const struct stat& st, FindData& foun
   if (name.size() > 1 && name[0] == '.' && name != "..") found.attributes |= AttrHidden;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-// '*' any run, '?' one byte, ASCII case ignored: the Windows wildcard rules.
-bool WildMatch(const char* name, const char* pattern) {
-  const char* starPattern = nullptr;
-  const char* starName = nullptr;
-  while (*name) {
-    if (*pattern == '*') {
-      starPattern = ++pattern;
-      starName = name;
-    } else if (*pattern == '?' || (*pattern && LowerAscii(*pattern) == LowerAscii(*name))) {
-      ++pattern;
-      ++name;
-    } else if (starPattern) {
-      pattern = starPattern;
-      name = ++starName;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') ++pattern;
-  return *pattern == 0;
-}
-
-bool PatternMatches(const std::string& name, const std::string& pattern) {
-  if (WildMatch(name.c_str(), pattern.c_str())) return true;
-  // "x.*" also matches a name without any dot, as on Windows ("*.*" matches everything).
-  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
-      name.find('.') == std::string::npos)
-    return WildMatch(name.c_str(), pattern.substr(0, pattern.size() - 2).c_str());
-  return false;
-}
-
 struct Search {
   DIR* dir = nullptr;  // null for a single name looked up
-  std::string pattern;
+  NamePattern pattern{""};
 };
 
 Status StatEntry(int dirFd, const char* name, struct stat& st) {
@@ -86,7 +55,7 @@ Status NextMatch(Search& s, FindData& found) {
     errno = 0;
     struct dirent* e = readdir(s.dir);
     if (!e) return errno ? FromErrno(errno) : ErrorNoMoreFiles;
-    if (!PatternMatches(e->d_name, s.pattern)) continue;
+    if (!s.pattern.Matches(e->d_name)) continue;
     struct stat st;
     if (StatEntry(dirfd(s.dir), e->d_name, st) != 0) continue;  // gone meanwhile
     FillFindData(e->d_name, st, found);
@@ -116,7 +85,7 @@ Status PosixPlatform::StartSearch(const std::string& pattern, Handle& search, Fi
     delete s;
     return e == ENOENT ? ErrorPathNotFound : e == ENOTDIR ? NotDirectoryStatus(dir) : FromErrno(e);
   }
-  s->pattern = last;
+  s->pattern = NamePattern(last);
   Status st = NextMatch(*s, found);
   if (st != 0) {
     closedir(s->dir);

@@ -58,6 +58,15 @@ class Listing(StowitTest):
                                         b'File 1 logs/a.log (5 bytes)'))
         self.assertEqual(self.read(os.path.join('logs', self.folder(), 'a.log')), b'alpha')
 
+    @unittest.skipIf(WINDOWS, "Wine's own matcher is no reference for these rules")
+    def test_star_dot_lists_the_names_without_a_dot(self):
+        for name in ('plain', 'NoExt', 'a.log', 'b.tar.gz', 'ends.'):
+            self.write(name, name.encode())
+        r = self.stowit('*.')
+        self.assertEqual(r.code, 0, r)
+        self.assertEqual(self.listed(r), {b'plain': 5, b'NoExt': 5, b'ends.': 5})
+        self.assertEqual(self.entries(self.folder()), ['NoExt', 'ends.', 'plain'])
+
     def test_no_match_makes_an_empty_folder_and_ends_with_5(self):
         self.write('a.txt', b'not a match')
         for number, extra in ((1, ()), (2, ('/d',))):
