@@ -116,6 +116,49 @@ void FillFindData(const std::string& name, const struct stat& st, FindData& foun
   if (name.size() > 1 && name[0] == '.' && name != "..") found.attributes |= AttrHidden;
 }
 
+FileStamp StampFrom(const struct stat& st) {
+  FileStamp stamp;
+  stamp.volume = uint64_t(st.st_dev);
+  stamp.index = uint64_t(st.st_ino);
+  stamp.size = uint64_t(st.st_size);
+  stamp.writeTime = uint64_t(st.st_mtim.tv_sec) * 1000000000u + uint64_t(st.st_mtim.tv_nsec);
+  return stamp;
+}
+
+Status WriteAll(int fd, const char* bytes, uint32_t count, uint32_t& done) {
+  while (done < count) {
+    ssize_t n = write(fd, bytes + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FromErrno(errno);
+    if (n == 0) return ErrorDiskFull;
+    done += uint32_t(n);
+  }
+  return 0;
+}
+
+// Writes the whole content behind `fd` to a new file of that name.
+Status PutBack(int fd, const std::string& name, mode_t mode) {
+  int out = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode & 07777);
+  if (out < 0) return FromErrno(errno);
+  static char buffer[65536];
+  Status st = 0;
+  for (off_t at = 0;;) {
+    ssize_t n = pread(fd, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) st = FromErrno(errno);
+      break;
+    }
+    uint32_t done = 0;
+    st = WriteAll(out, buffer, uint32_t(n), done);
+    if (st != 0) break;
+    at += n;
+  }
+  if (st == 0 && fsync(out) != 0) st = FromErrno(errno);
+  close(out);
+  return st == 0 ? ErrorChangedMeanwhile : st;
+}
+
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // '*' any run, '?' one byte, ASCII case ignored: the Windows wildcard rules.
@@ -168,7 +211,9 @@ Status NextMatch(Search& s, FindData& found) {
     if (!e) return errno ? FromErrno(errno) : ErrorNoMoreFiles;
     if (!PatternMatches(e->d_name, s.pattern)) continue;
     struct stat st;
-    if (StatEntry(dirfd(s.dir), e->d_name, st) != 0) continue;  // gone meanwhile
+    Status looked = StatEntry(dirfd(s.dir), e->d_name, st);
+    if (looked == ErrorFileNotFound) continue;  // gone since the listing
+    if (looked != 0) return looked;
     FillFindData(e->d_name, st, found);
     return 0;
   }
@@ -289,23 +334,25 @@ class PosixPlatform final : public Platform {
     return KeepPlainFile(fd, out);
   }
 
-  Status CreateFile(const std::string& name, uint32_t access, uint32_t, Handle& out) override {
+  Status CreateNewFile(const std::string& name, uint32_t access, uint32_t, Handle& out) override {
     if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
     // Private until the caller widens it: a copy must not be readable by more users than its original.
-    int flags = OpenFlags(access) | O_CLOEXEC | O_NOCTTY;
-    int fd = open(name.c_str(), flags | O_CREAT | O_EXCL, 0600);
-    if (fd >= 0) {
-      out = fd;
-      return 0;
-    }
-    if (errno != EEXIST) return NameStatus(errno, name);
+    int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) return errno == EEXIST ? ErrorFileExists : NameStatus(errno, name);
+    out = fd;
+    return 0;
+  }
+
+  Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override {
+    Status created = CreateNewFile(name, access, share, out);
+    if (created != ErrorFileExists) return created;
     // An existing file is emptied, unless it is read-only or no plain file.
     struct stat st;
     if (stat(name.c_str(), &st) == 0) {
       if (!S_ISREG(st.st_mode)) return ErrorAccessDenied;
       if (!HasWriteBit(st.st_mode)) return ErrorAccessDenied;
     }
-    fd = open(name.c_str(), flags | O_CREAT | O_TRUNC | O_NONBLOCK, 0600);
+    int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_CREAT | O_TRUNC | O_NONBLOCK, 0600);
     if (fd < 0) return NameStatus(errno, name);
     return KeepPlainFile(fd, out);
   }
@@ -327,13 +374,11 @@ class PosixPlatform final : public Platform {
     return 0;
   }
 
+  // Writes on after a partial transfer, as Windows' WriteFile does for files
+  // and consoles: a short count would otherwise cut a line or a copy silently.
   Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) override {
     done = 0;
-    ssize_t n;
-    do n = write(int(h), buffer, count); while (n < 0 && errno == EINTR);
-    if (n < 0) return FromErrno(errno);
-    done = uint32_t(n);
-    return 0;
+    return WriteAll(int(h), static_cast<const char*>(buffer), count, done);
   }
 
   Status FlushFile(Handle h) override { return fdatasync(int(h)) == 0 ? 0 : FromErrno(errno); }
@@ -359,6 +404,34 @@ class PosixPlatform final : public Platform {
     // or every later line would go to a file without a name.
     if (IsOwnStandardStream(st)) return ErrorSharingViolation;
     return unlink(name.c_str()) == 0 ? 0 : NameStatus(errno, name);
+  }
+
+  Status StampOf(Handle h, FileStamp& stamp) override {
+    struct stat st;
+    if (fstat(int(h), &st) != 0) return FromErrno(errno);
+    stamp = StampFrom(st);
+    return 0;
+  }
+
+  // POSIX cannot keep writers out while it looks: it looks, unlinks, and looks
+  // again through its own descriptor. A file that changed in that instant is
+  // still whole behind the descriptor and is put back under its name.
+  Status DeleteIfUnchanged(const std::string& name, const FileStamp& expected) override {
+    if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return NameStatus(errno, name);
+    struct stat st;
+    Status result = fstat(fd, &st) != 0 ? FromErrno(errno) : StampFrom(st) == expected ? Status(0) : Status(ErrorChangedMeanwhile);
+    if (result == 0) result = DeleteFile(name);
+    if (result == 0 && fstat(fd, &st) == 0 && st.st_nlink == 0 && !(StampFrom(st) == expected))
+      result = PutBack(fd, name, st.st_mode);
+    close(fd);
+    return result;
+  }
+
+  Status RenameFile(const std::string& from, const std::string& to) override {
+    if (from.size() > MaxPathBytes || to.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : NameStatus(errno, to);
   }
 
   Status CreateDirectory(const std::string& name) override {
