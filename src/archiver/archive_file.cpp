@@ -23,7 +23,6 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
   if (!FilePresent(source)) return;
   BlockFile from, to;
   BindName(from, source);
-  BindName(to, destination);
 
   OpenExisting(from, 1);
   if (TakeIoStatus() != 0) {
@@ -34,12 +33,22 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
     return;
   }
 
-  CreateEmpty(to, 1);
+  // The copy carries the original's name only once it is complete: a run cut
+  // short leaves a name that says so, never a short file that looks whole.
+  std::string partial;
+  for (int32_t attempt = 1;; ++attempt) {
+    partial = destination + PartialSuffix + (attempt > 1 ? DecimalText(attempt) : "");
+    BindName(to, partial);
+    CreateNew(to, 1);
+    if (IoStatus() != int32_t(os::ErrorFileExists) || attempt == MaxPartialAttempts) break;
+    TakeIoStatus();
+  }
   CheckIoStatus();
   CopyAccessRights(from, to);
   CheckIoStatus();
 
   std::unique_ptr<char[]> buffer = TakeCopyBuffer();
+  uint64_t copied = 0;
   for (;;) {
     bool atEnd = AtEnd(from);
     CheckIoStatus();
@@ -56,9 +65,14 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
     // A copy cut short (a full disk) must never pass for complete.
     if (written != count) SetIoStatus(StatusShortWrite);
     CheckIoStatus();
+    copied += count;
   }
 
+  // The state of the original that the copy holds, to compare before deleting it.
+  os::FileStamp copiedState;
   if (deleteAfter) {
+    StampOf(from, copiedState);
+    CheckIoStatus();
     FlushBlockFile(to);
     CheckIoStatus();
   }
@@ -67,11 +81,20 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
   CloseBlockFile(to);
   CheckIoStatus();
   buffer.reset();
+  RenameFile(partial, destination);
+  CheckIoStatus();
+  if (!deleteAfter) return;
 
-  if (deleteAfter) {
-    // The copy's folder entry must be durable too before the original goes.
-    FlushFolderOf(destination);
-    CheckIoStatus();
-    RemoveFile(source);
-  }
+  // The copy's folder entry must be durable too before the original goes.
+  FlushFolderOf(destination);
+  CheckIoStatus();
+  int32_t removed = copiedState.size == copied ? RemoveIfUnchanged(source, copiedState)
+                                               : int32_t(os::ErrorChangedMeanwhile);
+  if (removed == 0) return;
+  // A writer that appended meanwhile keeps its original; the copy stays as the snapshot it is.
+  WriteText(StandardOutput, removed == int32_t(os::ErrorChangedMeanwhile) ? "Original kept, changed while archiving : "
+                                                                          : "Can't Delete file : ");
+  WriteText(StandardOutput, source);
+  EndLine(StandardOutput);
+  CheckIoStatus();
 }

@@ -110,6 +110,13 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
     ArchiveFile(sourceDir + entry.name, datedFolder + PathDelimiter() + entry.name, options.deleteOriginals);
     ContinueSearch(entry);
   }
+  const int32_t listingEnd = SearchStatus();
   EndSearch(entry);
+  // A listing that breaks off must not pass for one that reached its end: the
+  // files not yet reached were never archived.
+  if (fileCount > 0 && listingEnd != int32_t(os::ErrorNoMoreFiles)) {
+    SetIoStatus(listingEnd);
+    CheckIoStatus();
+  }
   EndProcess(fileCount == 0 ? 5 : 0);
 }

@@ -26,6 +26,7 @@ enum : Status {
   ErrorInvalidHandle = 6,
   ErrorNotEnoughMemory = 8,
   ErrorNoMoreFiles = 18,
+  ErrorFileExists = 80,  // CREATE_NEW on a name that is taken
   ErrorSharingViolation = 32,
   ErrorInvalidParameter = 87,
   ErrorBrokenPipe = 109,
@@ -37,6 +38,9 @@ enum : Status {
   ErrorNoData = 232,
   ErrorIoDevice = 1117,
   ErrorGeneric = 31,
+  // Ours, with bit 29 set as Windows keeps for applications: the file is no
+  // longer the one that was copied.
+  ErrorChangedMeanwhile = 0x20000001,
 };
 
 // Attribute bits of a directory entry, as Win32 numbers them.
@@ -78,6 +82,13 @@ struct FindData {
   std::string name;           // without directory
 };
 
+// What tells one state of a file from another: which file it is (device and
+// inode; volume serial number and file index), its size and its last write.
+struct FileStamp {
+  uint64_t volume = 0, index = 0, size = 0, writeTime = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct LocalDate {
   int32_t year = 0, month = 0, day = 0;
 };
@@ -109,13 +120,21 @@ class Platform {
   // Files.
   virtual Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;    // OPEN_EXISTING
   virtual Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;  // CREATE_ALWAYS
+  virtual Status CreateNewFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;  // CREATE_NEW: 80 when taken
   virtual Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) = 0;
   virtual Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) = 0;
   virtual Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) = 0;
   virtual Status FlushFile(Handle h) = 0;              // FlushFileBuffers / fdatasync
   virtual Status CopyAccessRights(Handle from, Handle to) = 0;  // POSIX permission bits; nothing on Windows
   virtual Status CloseFile(Handle h) = 0;
+  virtual Status StampOf(Handle h, FileStamp& stamp) = 0;  // GetFileInformationByHandle / fstat
   virtual Status DeleteFile(const std::string& name) = 0;
+  // Deletes the file only while it is still in the state `expected` says, else
+  // keeps it and returns ErrorChangedMeanwhile. No writer may slip in between
+  // the comparison and the deletion (Windows denies write sharing meanwhile;
+  // POSIX looks again after the unlink and puts back a file that changed).
+  virtual Status DeleteIfUnchanged(const std::string& name, const FileStamp& expected) = 0;
+  virtual Status RenameFile(const std::string& from, const std::string& to) = 0;  // MoveFileExA, replacing, write-through
   virtual Status CreateDirectory(const std::string& name) = 0;
   virtual Status FlushDirectory(const std::string& name) = 0;  // makes new entries durable (POSIX); "" is the current folder
 
@@ -165,13 +184,17 @@ class PlatformDecorator : public Platform {
   DeviceClass HandleDeviceClass(Handle h) override { return inner_.HandleDeviceClass(h); }
   Status OpenFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.OpenFile(n, a, s, out); }
   Status CreateFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateFile(n, a, s, out); }
+  Status CreateNewFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateNewFile(n, a, s, out); }
   Status SetPosition(Handle h, int64_t d, MoveMethod m, uint64_t& p) override { return inner_.SetPosition(h, d, m, p); }
   Status ReadFile(Handle h, void* b, uint32_t c, uint32_t& done) override { return inner_.ReadFile(h, b, c, done); }
   Status WriteFile(Handle h, const void* b, uint32_t c, uint32_t& done) override { return inner_.WriteFile(h, b, c, done); }
   Status FlushFile(Handle h) override { return inner_.FlushFile(h); }
   Status CopyAccessRights(Handle from, Handle to) override { return inner_.CopyAccessRights(from, to); }
   Status CloseFile(Handle h) override { return inner_.CloseFile(h); }
+  Status StampOf(Handle h, FileStamp& st) override { return inner_.StampOf(h, st); }
   Status DeleteFile(const std::string& n) override { return inner_.DeleteFile(n); }
+  Status DeleteIfUnchanged(const std::string& n, const FileStamp& e) override { return inner_.DeleteIfUnchanged(n, e); }
+  Status RenameFile(const std::string& f, const std::string& t) override { return inner_.RenameFile(f, t); }
   Status CreateDirectory(const std::string& n) override { return inner_.CreateDirectory(n); }
   Status FlushDirectory(const std::string& n) override { return inner_.FlushDirectory(n); }
   Status StartSearch(const std::string& p, Handle& s, FindData& f) override { return inner_.StartSearch(p, s, f); }

@@ -1,6 +1,7 @@
-// Files and folders: open, create, read, write, flush, delete. Each call keeps
-// the Win32 contract, which can take more than one system call: a name is
-// checked to be a plain file before it is opened, and read-only holds for root.
+// Files and folders: open, create, read, write, flush, rename, delete. Each
+// call keeps the Win32 contract, which can take more than one system call: a
+// name is checked to be a plain file before it is opened, read-only holds for
+// root, and a write goes on until every byte is written.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +47,49 @@ int OpenFlags(uint32_t access) {
   return (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
 }
 
+FileStamp StampFrom(const struct stat& st) {
+  FileStamp stamp;
+  stamp.volume = uint64_t(st.st_dev);
+  stamp.index = uint64_t(st.st_ino);
+  stamp.size = uint64_t(st.st_size);
+  stamp.writeTime = uint64_t(st.st_mtim.tv_sec) * 1000000000u + uint64_t(st.st_mtim.tv_nsec);
+  return stamp;
+}
+
+Status WriteAll(int fd, const char* bytes, uint32_t count, uint32_t& done) {
+  while (done < count) {
+    ssize_t n = write(fd, bytes + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FromErrno(errno);
+    if (n == 0) return ErrorDiskFull;
+    done += uint32_t(n);
+  }
+  return 0;
+}
+
+// Writes the whole content behind `fd` to a new file of that name.
+Status PutBack(int fd, const std::string& name, mode_t mode) {
+  int out = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode & 07777);
+  if (out < 0) return FromErrno(errno);
+  static char buffer[65536];
+  Status st = 0;
+  for (off_t at = 0;;) {
+    ssize_t n = pread(fd, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) st = FromErrno(errno);
+      break;
+    }
+    uint32_t done = 0;
+    st = WriteAll(out, buffer, uint32_t(n), done);
+    if (st != 0) break;
+    at += n;
+  }
+  if (st == 0 && fsync(out) != 0) st = FromErrno(errno);
+  close(out);
+  return st == 0 ? ErrorChangedMeanwhile : st;
+}
+
 }  // namespace
 
 void NoteProcessFiles() {
@@ -70,23 +114,25 @@ Status PosixPlatform::OpenFile(const std::string& name, uint32_t access, uint32_
   return KeepPlainFile(fd, out);
 }
 
-Status PosixPlatform::CreateFile(const std::string& name, uint32_t access, uint32_t, Handle& out) {
+Status PosixPlatform::CreateNewFile(const std::string& name, uint32_t access, uint32_t, Handle& out) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   // Private until the caller widens it: a copy must not be readable by more users than its original.
-  int flags = OpenFlags(access) | O_CLOEXEC | O_NOCTTY;
-  int fd = open(name.c_str(), flags | O_CREAT | O_EXCL, 0600);
-  if (fd >= 0) {
-    out = fd;
-    return 0;
-  }
-  if (errno != EEXIST) return NameStatus(errno, name);
+  int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return errno == EEXIST ? ErrorFileExists : NameStatus(errno, name);
+  out = fd;
+  return 0;
+}
+
+Status PosixPlatform::CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) {
+  Status created = CreateNewFile(name, access, share, out);
+  if (created != ErrorFileExists) return created;
   // An existing file is emptied, unless it is read-only or no plain file.
   struct stat st;
   if (stat(name.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) return ErrorAccessDenied;
     if (!HasWriteBit(st.st_mode)) return ErrorAccessDenied;
   }
-  fd = open(name.c_str(), flags | O_CREAT | O_TRUNC | O_NONBLOCK, 0600);
+  int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_CREAT | O_TRUNC | O_NONBLOCK, 0600);
   if (fd < 0) return NameStatus(errno, name);
   return KeepPlainFile(fd, out);
 }
@@ -108,13 +154,11 @@ Status PosixPlatform::ReadFile(Handle h, void* buffer, uint32_t count, uint32_t&
   return 0;
 }
 
+// Writes on after a partial transfer, as Windows' WriteFile does for files
+// and consoles: a short count would otherwise cut a line or a copy silently.
 Status PosixPlatform::WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
-  ssize_t n;
-  do n = write(int(h), buffer, count); while (n < 0 && errno == EINTR);
-  if (n < 0) return FromErrno(errno);
-  done = uint32_t(n);
-  return 0;
+  return WriteAll(int(h), static_cast<const char*>(buffer), count, done);
 }
 
 Status PosixPlatform::FlushFile(Handle h) { return fdatasync(int(h)) == 0 ? 0 : FromErrno(errno); }
@@ -140,6 +184,36 @@ Status PosixPlatform::DeleteFile(const std::string& name) {
   // or every later line would go to a file without a name.
   if (IsOwnStandardStream(st)) return ErrorSharingViolation;
   return unlink(name.c_str()) == 0 ? 0 : NameStatus(errno, name);
+}
+
+Status PosixPlatform::StampOf(Handle h, FileStamp& stamp) {
+  struct stat st;
+  if (fstat(int(h), &st) != 0) return FromErrno(errno);
+  stamp = StampFrom(st);
+  return 0;
+}
+
+// POSIX cannot keep writers out while it looks: it looks, unlinks, and looks
+// again through its own descriptor. A file that changed in that instant is
+// still whole behind the descriptor and is put back under its name.
+Status PosixPlatform::DeleteIfUnchanged(const std::string& name, const FileStamp& expected) {
+  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return NameStatus(errno, name);
+  struct stat st;
+  Status result = fstat(fd, &st) != 0           ? FromErrno(errno)
+                  : StampFrom(st) == expected ? Status(0)
+                                              : Status(ErrorChangedMeanwhile);
+  if (result == 0) result = DeleteFile(name);
+  if (result == 0 && fstat(fd, &st) == 0 && st.st_nlink == 0 && !(StampFrom(st) == expected))
+    result = PutBack(fd, name, st.st_mode);
+  close(fd);
+  return result;
+}
+
+Status PosixPlatform::RenameFile(const std::string& from, const std::string& to) {
+  if (from.size() > MaxPathBytes || to.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : NameStatus(errno, to);
 }
 
 Status PosixPlatform::CreateDirectory(const std::string& name) {

@@ -44,13 +44,17 @@ class PosixPlatform final : public Platform {
 
   Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
   Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
+  Status CreateNewFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
   Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) override;
   Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) override;
   Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) override;
   Status FlushFile(Handle h) override;
   Status CopyAccessRights(Handle from, Handle to) override;
   Status CloseFile(Handle h) override;
+  Status StampOf(Handle h, FileStamp& stamp) override;
   Status DeleteFile(const std::string& name) override;
+  Status DeleteIfUnchanged(const std::string& name, const FileStamp& expected) override;
+  Status RenameFile(const std::string& from, const std::string& to) override;
   Status CreateDirectory(const std::string& name) override;
   Status FlushDirectory(const std::string& name) override;
 

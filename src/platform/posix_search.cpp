@@ -57,7 +57,9 @@ Status NextMatch(Search& s, FindData& found) {
     if (!e) return errno ? FromErrno(errno) : ErrorNoMoreFiles;
     if (!s.pattern.Matches(e->d_name)) continue;
     struct stat st;
-    if (StatEntry(dirfd(s.dir), e->d_name, st) != 0) continue;  // gone meanwhile
+    Status looked = StatEntry(dirfd(s.dir), e->d_name, st);
+    if (looked == ErrorFileNotFound) continue;  // gone since the listing
+    if (looked != 0) return looked;
     FillFindData(e->d_name, st, found);
     return 0;
   }

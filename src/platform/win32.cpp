@@ -1,5 +1,5 @@
-// The real kernel32 and user32 calls. Each wrapper makes one call and returns
-// 0 or GetLastError().
+// The real kernel32 and user32 calls. Each wrapper makes one call, or the few
+// that one operation needs, and returns 0 or GetLastError().
 #include <windows.h>
 
 // Our operation names are plain words; keep the A/W macros off them.
@@ -43,6 +43,15 @@ void FillFindData(const WIN32_FIND_DATAA& record, FindData& found) {
   FileTimeToDosDateTime(&local, &date, &time);
   found.dosWriteTime = uint32_t(date) << 16 | time;
   found.name = record.cFileName;
+}
+
+FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileStamp stamp;
+  stamp.volume = info.dwVolumeSerialNumber;
+  stamp.index = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  stamp.size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  stamp.writeTime = uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
+  return stamp;
 }
 
 Status OpenWith(const std::string& name, uint32_t access, uint32_t share, DWORD disposition, Handle& out) {
@@ -119,6 +128,9 @@ class Win32Platform final : public Platform {
   Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override {
     return OpenWith(name, access, share, CREATE_ALWAYS, out);
   }
+  Status CreateNewFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override {
+    return OpenWith(name, access, share, CREATE_NEW, out);
+  }
 
   Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) override {
     LARGE_INTEGER move, result;
@@ -146,9 +158,42 @@ class Win32Platform final : public Platform {
   Status CopyAccessRights(Handle, Handle) override { return 0; }
   Status CloseFile(Handle h) override { return CloseHandle(H(h)) ? 0 : LastError(); }
 
+  Status StampOf(Handle h, FileStamp& stamp) override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(H(h), &info)) return LastError();
+    stamp = StampFrom(info);
+    return 0;
+  }
+
   Status DeleteFile(const std::string& name) override {
     if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
     return DeleteFileA(name.c_str()) ? 0 : LastError();
+  }
+
+  // The handle shares no writing: while it is open no other program can write
+  // the file, and none holds it open for writing, so the state compared is the
+  // state deleted when the handle closes.
+  Status DeleteIfUnchanged(const std::string& name, const FileStamp& expected) override {
+    if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    HANDLE h = CreateFileA(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    Status st = 0;
+    if (!GetFileInformationByHandle(h, &info))
+      st = LastError();
+    else if (!(StampFrom(info) == expected))
+      st = ErrorChangedMeanwhile;
+    else if (!SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose))
+      st = LastError();
+    if (!CloseHandle(h) && st == 0) st = LastError();
+    return st;
+  }
+
+  Status RenameFile(const std::string& from, const std::string& to) override {
+    if (from.size() > MaxPathBytes || to.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : LastError();
   }
   Status CreateDirectory(const std::string& name) override {
     if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;

@@ -38,7 +38,10 @@ bool OpenForBlocks(const BlockFile& f) {
   return false;
 }
 
-void Open(BlockFile& f, uint32_t recordSize, bool create) {
+enum class Disposition { Existing, Emptied, New };
+
+void Open(BlockFile& f, uint32_t recordSize, Disposition how) {
+  bool create = how != Disposition::Existing;
   os::Handle standard = os::Sys().StdHandle(create ? os::StdStream::Output : os::StdStream::Input);
   if (f.state == FileState::OpenForBlocks) {
     CloseBlockFile(f);
@@ -51,8 +54,10 @@ void Open(BlockFile& f, uint32_t recordSize, bool create) {
   } else {
     uint32_t mode = create ? (createMode ? createMode : 0x42) : openMode;
     os::Handle h = 0;
-    os::Status st = create ? os::Sys().CreateFile(f.name, AccessOf(mode), ShareOf(mode), h)
-                           : os::Sys().OpenFile(f.name, AccessOf(mode), ShareOf(mode), h);
+    os::Platform& sys = os::Sys();
+    os::Status st = how == Disposition::New       ? sys.CreateNewFile(f.name, AccessOf(mode), ShareOf(mode), h)
+                    : how == Disposition::Emptied ? sys.CreateFile(f.name, AccessOf(mode), ShareOf(mode), h)
+                                                  : sys.OpenFile(f.name, AccessOf(mode), ShareOf(mode), h);
     if (st != 0) {
       SetIoStatus(int32_t(st));
       return;
@@ -97,8 +102,9 @@ void BindName(BlockFile& f, std::string_view name) {
   f.name.assign(name.substr(0, std::min(name.find('\0'), name.size())));
 }
 
-void OpenExisting(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, false); }
-void CreateEmpty(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, true); }
+void OpenExisting(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, Disposition::Existing); }
+void CreateEmpty(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, Disposition::Emptied); }
+void CreateNew(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, Disposition::New); }
 
 bool AtEnd(BlockFile& f) {
   if (!OpenForBlocks(f)) return false;
@@ -148,6 +154,11 @@ void FlushBlockFile(BlockFile& f) {
   Store(os::Sys().FlushFile(f.handle));
 }
 
+void StampOf(const BlockFile& f, os::FileStamp& stamp) {
+  if (!OpenForBlocks(f)) return;
+  Store(os::Sys().StampOf(f.handle, stamp));
+}
+
 void CopyAccessRights(const BlockFile& from, BlockFile& to) {
   if (!OpenForBlocks(from) || !OpenForBlocks(to)) return;
   Store(os::Sys().CopyAccessRights(from.handle, to.handle));
@@ -156,14 +167,21 @@ void CopyAccessRights(const BlockFile& from, BlockFile& to) {
 bool FilePresent(const std::string& path) {
   SearchEntry entry;
   int32_t status = OsLookUp(path, AnyEntryMask, entry);
-  // A name too long for the system has not vanished: let its open say so.
-  if (status == int32_t(os::ErrorFilenameExcedRange)) return true;
-  if (status != 0) return false;
+  // Only a name that is gone is passed over; any other failure of the look-up
+  // (access denied, an I/O error, a name too long) is left for the open to report.
+  if (status == int32_t(os::ErrorFileNotFound) || status == int32_t(os::ErrorPathNotFound)) return false;
+  if (status != 0) return true;
   if (entry.attributes & os::AttrDirectory) return false;
   return entry.writeTime != 0xFFFFFFFFu;
 }
 
 bool RemoveFile(const std::string& path) { return os::Sys().DeleteFile(path) == 0; }
+
+int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected) {
+  return int32_t(os::Sys().DeleteIfUnchanged(path, expected));
+}
+
+void RenameFile(const std::string& from, const std::string& to) { Store(os::Sys().RenameFile(from, to)); }
 
 void FlushFolderOf(const std::string& path) {
   Store(os::Sys().FlushDirectory(DirectoryPart(path)));

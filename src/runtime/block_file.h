@@ -26,6 +26,8 @@ uint32_t& CreateMode();  // 0 stands for 0x42
 void BindName(BlockFile& file, std::string_view name);
 void OpenExisting(BlockFile& file, uint32_t recordSize);
 void CreateEmpty(BlockFile& file, uint32_t recordSize);
+// Creates a file that must not exist yet (80 when the name is taken).
+void CreateNew(BlockFile& file, uint32_t recordSize);
 bool AtEnd(BlockFile& file);
 // With `done`, a short transfer is no failure; without it, it sets 100 or 101.
 void ReadRecords(BlockFile& file, void* buffer, uint32_t count, uint32_t* done = nullptr);
@@ -34,12 +36,19 @@ void SeekRecord(BlockFile& file, uint64_t index);
 void CloseBlockFile(BlockFile& file);
 // Puts what was written on stable storage.
 void FlushBlockFile(BlockFile& file);
+// Which file is open, its size and its last write, to tell later whether it changed.
+void StampOf(const BlockFile& file, os::FileStamp& stamp);
 // Gives `to` no wider access than `from` has (the permission bits, where the platform has them).
 void CopyAccessRights(const BlockFile& from, BlockFile& to);
 
 // File-level services; they leave IoStatus and SearchStatus alone.
 bool FilePresent(const std::string& path);
 bool RemoveFile(const std::string& path);
+// Deletes the file if it is still in the state `expected`; returns 0, the
+// system's status, or os::ErrorChangedMeanwhile (the file is kept).
+int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected);
+// Gives a closed file another name, replacing a file of that name; sets IoStatus on failure.
+void RenameFile(const std::string& from, const std::string& to);
 // Makes the entries of the folder that holds `path` durable; sets IoStatus on failure.
 void FlushFolderOf(const std::string& path);
 // Creates one directory level; returns 0 or the system's status (183: it exists).

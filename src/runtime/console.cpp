@@ -14,8 +14,17 @@ int32_t WriteOutBuffer(TextFile& f) {
   uint32_t n = f.position;
   f.position = 0;
   os::Sys().AnsiToOem(f.buffer.data(), n);
-  uint32_t done = 0;
-  return int32_t(os::Sys().WriteFile(f.handle, f.buffer.data(), n, done));
+  // A system that takes part of the bytes is given the rest: a line goes out
+  // whole or the run ends with a report, never cut.
+  uint32_t sent = 0;
+  do {
+    uint32_t done = 0;
+    os::Status st = os::Sys().WriteFile(f.handle, f.buffer.data() + sent, n - sent, done);
+    if (st != 0) return int32_t(st);
+    if (done == 0 && sent < n) return StatusShortWrite;
+    sent += done;
+  } while (sent < n);
+  return 0;
 }
 
 int32_t FillBuffer(TextFile& f) {

@@ -135,7 +135,7 @@ class FullDisk(FaultTest):
 
 @skip_unless_posix('a write limit is a POSIX resource limit')
 class WriteLimit(FaultTest):
-    def test_short_write_is_disk_full_and_keeps_the_original(self):
+    def test_write_limit_ends_the_run_and_leaves_a_partial_copy(self):
         limit = 20000  # inside the second block, so that its write comes back short
         files = self.originals({'big.log': os.urandom(100000)})
 
@@ -144,9 +144,11 @@ class WriteLimit(FaultTest):
 
         r = self.stowit('*.log', '/d', preexec_fn=limited)
         self.assertEqual(r.code, 1, r)
-        self.assertRegex(r.out, stowit_report([b'Disk full.']))
+        self.assertRegex(r.out, stowit_report([b'I/O error 112.']))
         self.assertNothingLost(files, self.folder())
-        copy = self.read(os.path.join(self.folder(), 'big.log'))
+        # What was written stays, under a name that says it was cut short.
+        self.assertEqual(os.listdir(self.path(self.folder())), ['big.log.partial'])
+        copy = self.read(os.path.join(self.folder(), 'big.log.partial'))
         self.assertEqual(copy, files['big.log'][:limit])
 
 
@@ -163,7 +165,7 @@ class KilledDuringCopy(FaultTest):
         proc = subprocess.Popen(command(PROGRAM, ['*.log', '/d']), cwd=self.dir,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.addCleanup(proc.communicate)
-        copy = self.path(self.folder(), 'big.log')
+        copy = self.path(self.folder(), 'big.log.partial')
         deadline = time.monotonic() + 60
         while proc.poll() is None and time.monotonic() < deadline:
             if os.path.exists(copy) and os.path.getsize(copy) > 0:
@@ -175,6 +177,7 @@ class KilledDuringCopy(FaultTest):
             self.skipTest('the copy ended before it could be killed (exit %d)' % proc.returncode)
         self.assertTrue(os.path.exists(original), 'the original is gone')
         self.assertEqual(digest(original), whole, 'the original changed')
+        self.assertEqual(os.listdir(self.path(self.folder())), ['big.log.partial'])
         copied = os.path.getsize(copy)
         self.assertLess(copied, self.SIZE + 1)
         self.assertEqual(digest(copy), digest(original, copied), 'the partial copy is not a prefix')

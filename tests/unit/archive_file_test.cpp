@@ -34,14 +34,19 @@ class ArchivePlatform : public CountingPlatform {
     if (st == 0) open.insert(out);
     return st;
   }
+  os::Status CreateNewFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+    os::Status st = CountingPlatform::CreateNewFile(n, a, s, out);
+    if (st == 0) open.insert(out);
+    return st;
+  }
   os::Status CloseFile(os::Handle h) override {
     open.erase(h);
     return CountingPlatform::CloseFile(h);
   }
-  os::Status DeleteFile(const std::string& n) override {
+  os::Status DeleteIfUnchanged(const std::string& n, const os::FileStamp& e) override {
     flushesAtDelete = flushes;
     folderFlushesAtDelete = folderFlushes;
-    return CountingPlatform::DeleteFile(n);
+    return CountingPlatform::DeleteIfUnchanged(n, e);
   }
   void CloseLeftovers() {
     for (os::Handle h : open) os::Native().CloseFile(h);

@@ -79,6 +79,11 @@ class CountingPlatform : public os::PlatformDecorator {
     if (createFault.Hit()) return createFault.status;
     return inner_.CreateFile(n, a, s, out);
   }
+  os::Status CreateNewFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+    ++creates;
+    if (createFault.Hit()) return createFault.status;
+    return inner_.CreateNewFile(n, a, s, out);
+  }
   os::Status OpenFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
     ++opens;
     if (openFault.Hit()) return openFault.status;
@@ -103,6 +108,15 @@ class CountingPlatform : public os::PlatformDecorator {
     ++deletes;
     return inner_.DeleteFile(n);
   }
+  os::Status DeleteIfUnchanged(const std::string& n, const os::FileStamp& e) override {
+    ++deletes;
+    if (deleteFault.Hit()) return deleteFault.status;
+    return inner_.DeleteIfUnchanged(n, e);
+  }
+  os::Status RenameFile(const std::string& from, const std::string& to) override {
+    if (renameFault.Hit()) return renameFault.status;
+    return inner_.RenameFile(from, to);
+  }
   os::Status EndSearch(os::Handle s) override {
     ++searchEnds;
     return inner_.EndSearch(s);
@@ -118,7 +132,8 @@ class CountingPlatform : public os::PlatformDecorator {
       deletes = 0, searchEnds = 0;
   std::vector<uint32_t> writeSizes;
   bool shortWrites = false;
-  Fault readFault, writeFault, positionFault, createFault, openFault, closeFault, flushFault, folderFlushFault;
+  Fault readFault, writeFault, positionFault, createFault, openFault, closeFault, flushFault, folderFlushFault,
+      deleteFault, renameFault;
   os::LocalDate today;
 };
 

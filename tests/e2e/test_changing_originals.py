@@ -1,0 +1,76 @@
+"""Originals that change while they are archived, and copies whose working
+name is taken: no line of a log being written is lost, and no file in the
+archive carries an original's name unless it is that original's whole copy."""
+import os
+import threading
+import time
+import unittest
+
+from harness import EOL, WINDOWS, StowitTest, start_wine_server
+
+
+def setUpModule():
+    start_wine_server()
+
+
+class GrowingLog(StowitTest):
+    # Under Wine the writer is a Linux process that Windows' sharing rules do not
+    # hold back, so it writes more slowly there.
+    PAUSE = 0.05 if WINDOWS else 0.001
+
+    def test_a_log_written_during_a_deleting_run_loses_no_line(self):
+        head = b'x' * (32 << 20)
+        self.write('app.log', head)
+        written, gone = [], threading.Event()
+        stop = threading.Event()
+
+        def writer():
+            fd = os.open(self.path('app.log'), os.O_WRONLY | os.O_APPEND)
+            try:
+                while not stop.is_set():
+                    line = b'line %08d\n' % len(written)
+                    os.write(fd, line)
+                    written.append(line)
+                    # A line written once the name is gone may have gone with it.
+                    if os.fstat(fd).st_nlink == 0:
+                        gone.set()
+                        return
+                    time.sleep(self.PAUSE)
+            finally:
+                os.close(fd)
+
+        thread = threading.Thread(target=writer)
+        thread.start()
+        try:
+            while len(written) < 3:
+                time.sleep(0.001)
+            r = self.stowit('*.log', '/d')
+        finally:
+            stop.set()
+            thread.join()
+        self.assertEqual(r.code, 0, r)
+        copy = self.read(os.path.join(self.folder(), 'app.log'))
+        if os.path.exists(self.path('app.log')):
+            self.assertIn(b'Original kept, changed while archiving : app.log' + EOL, r.out)
+            self.assertTrue(self.read('app.log').startswith(copy), 'the copy is no snapshot of the original')
+        else:
+            self.assertTrue(gone.is_set(), r)
+            # Every line but the last was written while the original still had its name.
+            self.assertTrue(copy.startswith(head + b''.join(written[:-1])), 'lines written before the deletion are lost')
+
+
+class PartialNameTaken(StowitTest):
+    def test_a_match_named_like_a_working_copy_is_archived_whole_beside_it(self):
+        files = {'a.log': b'the log', 'a.log.partial': b'a file of that name'}
+        for name, data in files.items():
+            self.write(name, data)
+        r = self.stowit('*', '/d')
+        self.assertEqual(r.code, 0, r)
+        self.assertEqual(sorted(os.listdir(self.path(self.folder()))), sorted(files))
+        for name, data in files.items():
+            self.assertEqual(self.read(os.path.join(self.folder(), name)), data, name)
+            self.assertFalse(os.path.exists(self.path(name)), name)
+
+
+if __name__ == '__main__':
+    unittest.main()
