@@ -314,6 +314,44 @@ TEST_F(BlockFileTest, RemoveFileReportsOnlyByItsResult) {
   EXPECT_EQ(IoStatus(), 0);
 }
 
+TEST_F(BlockFileTest, CreateNewRenameAndDeleteIfUnchangedKeepTheirContracts) {
+  BlockFile file;
+  dir.Write("taken", "old");
+  BindName(file, dir.Path("taken"));
+  CreateNew(file, 1);
+  EXPECT_EQ(TakeIoStatus(), int32_t(os::ErrorFileExists));
+  EXPECT_EQ(dir.Read("taken"), "old");
+
+  BindName(file, dir.Path("new"));
+  CreateNew(file, 1);
+  WriteRecords(file, "abc", 3);
+  os::FileStamp stamp;
+  StampOf(file, stamp);
+  CloseBlockFile(file);
+  ASSERT_EQ(TakeIoStatus(), 0);
+  EXPECT_EQ(stamp.size, 3u);
+  RenameFile(dir.Path("new"), dir.Path("taken"));  // replaces, as the emptying create did
+  ASSERT_EQ(TakeIoStatus(), 0);
+  EXPECT_EQ(dir.Read("taken"), "abc");
+  EXPECT_FALSE(fs::exists(dir.Path("new")));
+
+  // Another file under the same name, or the same file grown, is kept.
+  dir.Write("other", "abc");
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("other"), stamp), int32_t(os::ErrorChangedMeanwhile));
+  { std::ofstream(dir.Path("taken"), std::ios::app) << "d"; }
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), stamp), int32_t(os::ErrorChangedMeanwhile));
+  EXPECT_EQ(dir.Read("taken"), "abcd");
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("missing"), stamp), int32_t(os::ErrorFileNotFound));
+
+  BindName(file, dir.Path("taken"));
+  OpenExisting(file, 1);
+  StampOf(file, stamp);
+  CloseBlockFile(file);
+  ASSERT_EQ(TakeIoStatus(), 0);
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), stamp), 0);
+  EXPECT_FALSE(fs::exists(dir.Path("taken")));
+}
+
 TEST_F(BlockFileTest, WildcardBytesInANameAreTakenLiterally) {
   if (!Posix) GTEST_SKIP() << "Windows names cannot hold * or ?";
   dir.Write("aXb", "");
