@@ -157,6 +157,9 @@ class Platform {
   virtual bool LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) = 0;
   virtual void ShowMessage(const char* text, const char* caption, uint32_t style) = 0;  // MessageBoxA
   [[noreturn]] virtual void ExitProcess(int32_t code) = 0;
+
+  // Milliseconds from a fixed point, never going back (GetTickCount64).
+  virtual uint64_t MonotonicMilliseconds() = 0;
 };
 
 Platform& Native();             // the real platform
@@ -211,9 +214,16 @@ class PlatformDecorator : public Platform {
     inner_.ExitProcess(code);
     std::abort();
   }
+  uint64_t MonotonicMilliseconds() override { return inner_.MonotonicMilliseconds(); }
 
  protected:
   Platform& inner_;
 };
+
+// A POSIX shell expands an unquoted pattern before the program sees it;
+// Windows hands the pattern over as typed.
+extern const bool ShellExpandsPatterns;
+// The switch that asks for the version as argument 1; nullptr where there is none.
+extern const char* const VersionSwitch;
 
 }  // namespace os

@@ -23,6 +23,8 @@ const char* const LineEnd = "\n";
 const std::size_t MaxPathBytes = PATH_MAX - 1;
 const bool SplitsCommandLine = false;
 const bool MarksConsoleInImageHeader = false;
+const bool ShellExpandsPatterns = true;
+const char* const VersionSwitch = "--version";
 
 bool EndsDirectoryPart(char c) { return c == '/'; }
 
@@ -102,6 +104,12 @@ void PosixPlatform::ShowMessage(const char* text, const char* caption, uint32_t)
 }
 
 void PosixPlatform::ExitProcess(int32_t code) { _exit(code); }
+
+uint64_t PosixPlatform::MonotonicMilliseconds() {
+  struct timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+}
 
 }  // namespace posix
 

@@ -71,6 +71,8 @@ class PosixPlatform final : public Platform {
   bool LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) override;
   void ShowMessage(const char* text, const char* caption, uint32_t style) override;
   [[noreturn]] void ExitProcess(int32_t code) override;
+
+  uint64_t MonotonicMilliseconds() override;
 };
 
 }  // namespace os::posix

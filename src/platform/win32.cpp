@@ -19,6 +19,8 @@ const char* const LineEnd = "\r\n";
 const std::size_t MaxPathBytes = MAX_PATH - 1;
 const bool SplitsCommandLine = true;
 const bool MarksConsoleInImageHeader = true;
+const bool ShellExpandsPatterns = false;
+const char* const VersionSwitch = nullptr;
 
 bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
 
@@ -276,6 +278,8 @@ class Win32Platform final : public Platform {
   }
 
   [[noreturn]] void ExitProcess(int32_t code) override { ::ExitProcess(UINT(code)); }
+
+  uint64_t MonotonicMilliseconds() override { return GetTickCount64(); }
 };
 
 }  // namespace
