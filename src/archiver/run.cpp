@@ -26,7 +26,24 @@ void WriteLine(std::string_view text) {
   WriteLine(" Original files will be deleted if /d option is used");
   WriteLine("   example: Stowit *.log backup /d");
   WriteLine("");
-  WriteLine(" Stowbox v1.0 - copies matching files into a new dated folder on every run");
+  WriteLine(" Stowbox v" STOWIT_VERSION " - copies matching files into a new dated folder on every run");
+  EndProcess(5);
+}
+
+[[noreturn]] void ShowVersion() {
+  WriteLine(VersionLine());
+  EndProcess(0);
+}
+
+bool IsPlainFile(const std::string& path) {
+  SearchEntry entry;
+  return OsLookUp(path, FileMask, entry) == 0;  // the mask turns directories away
+}
+
+// An archive folder can never be a plain file: one named as such is a match of
+// the pattern that the shell expanded, and /D would delete only the first of them.
+[[noreturn]] void RefuseExpandedPattern(const std::string& argument) {
+  WriteLine(argument + " is a file, not an archive folder; quote the pattern (for example: stowit '*.log')");
   EndProcess(5);
 }
 
@@ -42,6 +59,8 @@ bool IsUsageRequest(int count, const std::string& first) {
   return count <= 0 || first == "/?" || IsHelpSwitch(first);
 }
 
+std::string VersionLine() { return "stowit (Stowbox) " STOWIT_VERSION; }
+
 std::string UsageLine1(std::string_view programPath) {
   std::string line = "Usage: ";
   line += programPath;
@@ -49,10 +68,20 @@ std::string UsageLine1(std::string_view programPath) {
   return line.substr(0, 255);
 }
 
+bool IsDeleteSwitch(const std::string& argument) { return UpperAscii(argument) == "/D"; }
+
+std::string ExpandedPatternArgument(const std::vector<std::string>& laterArguments, const std::string& sourceDir) {
+  for (const std::string& argument : laterArguments)
+    if (!IsDeleteSwitch(argument) &&
+        (IsPlainFile(argument) || (!sourceDir.empty() && IsPlainFile(sourceDir + argument))))
+      return argument;
+  return {};
+}
+
 RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   RunOptions options;
   for (const std::string& argument : laterArguments) {
-    if (UpperAscii(argument) == "/D")
+    if (IsDeleteSwitch(argument))
       options.deleteOriginals = true;
     else
       options.archiveDir = argument;
@@ -63,6 +92,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
 [[noreturn]] void RunArchiver() {
   const int32_t count = ArgumentCount();
   if (IsUsageRequest(count, ArgumentAt(1))) ShowUsage();
+  if (IsVersionSwitch(ArgumentAt(1))) ShowVersion();
 
   // A cut argument could name files the user never named, and /D would delete them.
   std::vector<std::string> later;
@@ -77,6 +107,10 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   const RunOptions options = ReadOptions(later);
 
   const std::string sourceDir = DirectoryPart(ArgumentAt(1));
+  if (ShellExpandsPatterns()) {
+    const std::string file = ExpandedPatternArgument(later, sourceDir);
+    if (!file.empty()) RefuseExpandedPattern(file);
+  }
   const std::string archiveRoot = sourceDir + options.archiveDir;
   CreateFolder(archiveRoot);
   const std::string datedFolder = MakeDatedFolder(archiveRoot);

@@ -126,3 +126,9 @@ void SetProgramKind() {
 }
 
 bool IsHelpSwitch(const std::string& argument) { return os::IsHelpSwitch(argument.c_str()); }
+
+bool IsVersionSwitch(const std::string& argument) {
+  return os::VersionSwitch != nullptr && argument == os::VersionSwitch;
+}
+
+bool ShellExpandsPatterns() { return os::ShellExpandsPatterns; }

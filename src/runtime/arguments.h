@@ -27,6 +27,10 @@ bool IsConsoleImage(const std::string& path);
 
 // The platform's own help switch ("--help", "-h" on POSIX; none on Windows).
 bool IsHelpSwitch(const std::string& argument);
+// The platform's own version switch ("--version" on POSIX; none on Windows).
+bool IsVersionSwitch(const std::string& argument);
+// Whether the shell may have expanded the pattern before it reached us (POSIX).
+bool ShellExpandsPatterns();
 
 extern bool IsConsoleProgram;
 void SetProgramKind();

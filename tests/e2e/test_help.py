@@ -59,6 +59,12 @@ class HelpSwitches(StowitTest):
     def test_short_help_matching_nothing_ends_with_5_and_an_empty_folder(self):
         self.assertIsPatternMatchingNothing(self.stowit('-h'))
 
+    @skip_unless_posix()
+    def test_version_switch_shows_the_version_and_makes_nothing(self):
+        r = self.stowit('--version')
+        self.assertEqual((r.code, r.out), (0, b'stowit (Stowbox) 1.0' + EOL), r)
+        self.assertEqual(os.listdir(self.dir), [])
+
     def test_question_mark_switch_shows_usage_on_every_platform(self):
         self.assertShowsUsage(self.stowit('/?'))
 

@@ -7,7 +7,8 @@ import unittest
 from harness import (EOL, PROGRAM, SEP, WINDOWS, StowitTest, console, program_path_as_seen,
                      skip_unless_posix, start_wine_server, today)
 
-RUN_SOURCE = os.path.join(os.path.dirname(__file__), '..', '..', 'src', 'archiver', 'run.cpp')
+ROOT = os.path.join(os.path.dirname(__file__), '..', '..')
+RUN_SOURCE = os.path.join(ROOT, 'src', 'archiver', 'run.cpp')
 
 
 def setUpModule():
@@ -17,9 +18,14 @@ def setUpModule():
 def notice():
     """The wording after the version on the last line, which is ours to choose."""
     with open(RUN_SOURCE, 'rb') as f:
-        found = re.search(rb'" Stowbox v1\.0 - ([^"\\]*)"', f.read())
+        found = re.search(rb'" Stowbox v" STOWIT_VERSION " - ([^"\\]*)"', f.read())
     assert found, 'no version line in ' + RUN_SOURCE
     return found.group(1)
+
+
+def project_version():
+    with open(os.path.join(ROOT, 'CMakeLists.txt'), 'rb') as f:
+        return re.search(rb'project\(\s*stowit\s+VERSION\s+([0-9.]+)', f.read()).group(1)
 
 
 def usage_screen(program):
@@ -33,7 +39,7 @@ def usage_screen(program):
         b' Original files will be deleted if /d option is used',
         b'   example: Stowit *.log backup /d',
         b'',
-        b' Stowbox v1.0 - ' + notice())
+        b' Stowbox v' + project_version() + b' - ' + notice())
 
 
 class UsageScreen(StowitTest):
@@ -130,6 +136,25 @@ class OverlongArguments(StowitTest):
         self.assertEqual(r.code, 5, r)
         self.assertEqual(r.out, console(b'Archive folder : ' + self.shown_folder()))
         self.assertEqual(self.entries(self.folder()), [])
+
+
+@skip_unless_posix('only a POSIX shell expands the pattern')
+class ExpandedPattern(StowitTest):
+    def test_files_after_the_pattern_are_refused_before_anything_is_made(self):
+        logs = {'a.log': b'alpha', 'b.log': b'beta', 'c.log': b'gamma'}
+        for name, data in logs.items():
+            self.write(name, data)
+        # What the shell makes of *.log /D and of *.log backup.
+        for args in (('a.log', 'b.log', 'c.log', '/D'), ('a.log', 'b.log', 'backup')):
+            with self.subTest(args=args):
+                r = self.stowit(*args)
+                self.assertEqual((r.code, r.out), (5, console(
+                    b"b.log is a file, not an archive folder; quote the pattern (for example: stowit '*.log')")), r)
+                self.assertEqual(self.entries(), sorted(logs))
+                self.assertEqual({n: self.read(n) for n in logs}, logs)
+        r = self.stowit('*.log', 'backup')
+        self.assertEqual(r.code, 0, r)
+        self.assertEqual(self.entries(self.folder('backup')), sorted(logs))
 
 
 if __name__ == '__main__':
