@@ -7,6 +7,7 @@
 #include "runtime/console.h"
 #include "runtime/failure.h"
 #include "runtime/io_status.h"
+#include "runtime/progress.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
     if (written != count) SetIoStatus(StatusShortWrite);
     CheckIoStatus();
     copied += count;
+    ReportCopied(count);
   }
 
   // The state of the original that the copy holds, to compare before deleting it.

@@ -7,6 +7,7 @@
 #include "runtime/console.h"
 #include "runtime/failure.h"
 #include "runtime/paths.h"
+#include "runtime/progress.h"
 #include "runtime/search.h"
 
 namespace {
@@ -141,7 +142,10 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
     WriteText(StandardOutput, " bytes)");
     EndLine(StandardOutput);
     CheckIoStatus();
-    ArchiveFile(sourceDir + entry.name, datedFolder + PathDelimiter() + entry.name, options.deleteOriginals);
+    {
+      CopyProgress progress(entry.size);
+      ArchiveFile(sourceDir + entry.name, datedFolder + PathDelimiter() + entry.name, options.deleteOriginals);
+    }
     ContinueSearch(entry);
   }
   const int32_t listingEnd = SearchStatus();

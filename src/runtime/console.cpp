@@ -48,6 +48,7 @@ int32_t OpenStandard(TextFile& f) {
     os::DeviceClass kind = os::Sys().HandleDeviceClass(f.handle);
     bool lineByLine = kind != os::DeviceClass::Disk || f.name.empty();
     f.flushOp = lineByLine ? WriteOutBuffer : nullptr;
+    f.terminal = kind == os::DeviceClass::Character;
   }
   f.closeOp = CloseHandleOp;
   return 0;
@@ -57,7 +58,18 @@ void StoreFailure(int32_t code) {
   if (code != 0) SetIoStatus(code);
 }
 
+// Status texts are short; they are written without taking memory, as they may
+// be erased while an out-of-memory failure is on its way to its report.
+constexpr uint32_t MaxStatusBytes = 64;
+
+// Straight to the handle, past the buffer and IoStatus alike.
+void WriteAround(TextFile& f, const char* bytes, uint32_t n) {
+  uint32_t done = 0;
+  os::Sys().WriteFile(f.handle, bytes, n, done);
+}
+
 void AppendBytes(TextFile& f, const char* bytes, uint32_t n, bool spaces) {
+  if (f.statusBytes) EraseStatus(f);
   if (IoStatus() != 0) return;
   if (f.state != FileState::OpenForTextOutput) {
     SetIoStatus(StatusNotOpenForOutput);
@@ -108,6 +120,8 @@ void BindText(TextFile& f, std::string_view name) {
   f.end = 0;
   f.openOp = OpenStandard;
   f.transferOp = f.flushOp = f.closeOp = nullptr;
+  f.terminal = false;
+  f.statusBytes = 0;
   f.name.assign(name.substr(0, std::min(name.find('\0'), name.size())));
 }
 
@@ -115,6 +129,7 @@ void OpenTextInput(TextFile& f) { Open(f, FileState::OpenForTextInput); }
 void OpenTextOutput(TextFile& f) { Open(f, FileState::OpenForTextOutput); }
 
 void CloseText(TextFile& f) {
+  if (f.statusBytes) EraseStatus(f);
   if (f.state == FileState::OpenForTextOutput) {
     StoreFailure(f.transferOp(f));
   } else if (f.state != FileState::OpenForTextInput) {
@@ -128,6 +143,30 @@ void CloseText(TextFile& f) {
 void CloseStandardFiles() {
   CloseText(StandardInput);
   CloseText(StandardOutput);
+}
+
+void ShowStatus(TextFile& f, std::string_view text) {
+  // Only at the start of a line: bytes waiting in the buffer belong to the line.
+  if (!f.terminal || f.state != FileState::OpenForTextOutput || f.position != 0) return;
+  uint32_t n = uint32_t(std::min<std::size_t>(text.size(), MaxStatusBytes));
+  char bytes[MaxStatusBytes + 1];
+  bytes[0] = '\r';
+  std::memcpy(bytes + 1, text.data(), n);
+  // A shorter text covers what is left of the longer one before it.
+  uint32_t width = std::max(n, f.statusBytes);
+  std::memset(bytes + 1 + n, ' ', width - n);
+  f.statusBytes = width;
+  WriteAround(f, bytes, width + 1);
+}
+
+void EraseStatus(TextFile& f) {
+  if (f.statusBytes == 0) return;
+  char bytes[MaxStatusBytes + 2];
+  bytes[0] = '\r';
+  std::memset(bytes + 1, ' ', f.statusBytes);
+  bytes[f.statusBytes + 1] = '\r';
+  WriteAround(f, bytes, f.statusBytes + 2);
+  f.statusBytes = 0;
 }
 
 void WriteText(TextFile& f, std::string_view text, int32_t width) {

@@ -24,6 +24,8 @@ struct TextFile {
   Op closeOp = nullptr;
   std::string name;  // empty for the standard files
   std::array<char, 128> buffer{};
+  bool terminal = false;      // output to a terminal or console
+  uint32_t statusBytes = 0;   // width of the status text on screen, 0 when none
 };
 
 extern TextFile StandardInput;
@@ -40,6 +42,13 @@ void WriteText(TextFile& file, std::string_view text, int32_t width = 0);
 void WriteInteger(TextFile& file, int64_t value, int32_t width = 0);
 void WriteChar(TextFile& file, char c, int32_t width = 0);
 void EndLine(TextFile& file);
+
+// A passing status text (how far a copy has come) on the line after the last
+// one, on a terminal only: written around the buffer, replacing the status
+// shown before, and erased (CR, spaces, CR) before anything else is written to
+// the file or it is closed. Neither touches IoStatus; failed writes are ignored.
+void ShowStatus(TextFile& file, std::string_view text);
+void EraseStatus(TextFile& file);
 
 // The decimal text of a value: "-" for a negative one, no leading zeros.
 std::string DecimalText(int64_t value);
