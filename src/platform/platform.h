@@ -116,6 +116,8 @@ class Platform {
   // Standard handles and their kind.
   virtual Handle StdHandle(StdStream which) = 0;       // GetStdHandle
   virtual DeviceClass HandleDeviceClass(Handle h) = 0; // GetFileType
+  // A terminal or console that a person reads; the null device is a character device but no terminal.
+  virtual bool IsTerminal(Handle h) = 0;               // GetConsoleMode succeeds
 
   // Files.
   virtual Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;    // OPEN_EXISTING
@@ -185,6 +187,7 @@ class PlatformDecorator : public Platform {
   Status ModuleFileName(std::string& path) override { return inner_.ModuleFileName(path); }
   Handle StdHandle(StdStream which) override { return inner_.StdHandle(which); }
   DeviceClass HandleDeviceClass(Handle h) override { return inner_.HandleDeviceClass(h); }
+  bool IsTerminal(Handle h) override { return inner_.IsTerminal(h); }
   Status OpenFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.OpenFile(n, a, s, out); }
   Status CreateFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateFile(n, a, s, out); }
   Status CreateNewFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateNewFile(n, a, s, out); }

@@ -66,6 +66,8 @@ DeviceClass PosixPlatform::HandleDeviceClass(Handle h) {
   return DeviceClass::Disk;
 }
 
+bool PosixPlatform::IsTerminal(Handle h) { return isatty(int(h)) == 1; }
+
 LocalDate PosixPlatform::Today() {
   time_t now = time(nullptr);
   struct tm tm {};

@@ -41,6 +41,7 @@ class PosixPlatform final : public Platform {
 
   Handle StdHandle(StdStream which) override;
   DeviceClass HandleDeviceClass(Handle h) override;
+  bool IsTerminal(Handle h) override;
 
   Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
   Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;

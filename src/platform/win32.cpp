@@ -116,6 +116,10 @@ class Win32Platform final : public Platform {
     DWORD id = which == StdStream::Input ? STD_INPUT_HANDLE : which == StdStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
     return FromH(GetStdHandle(id));
   }
+  bool IsTerminal(Handle h) override {
+    DWORD mode;
+    return GetConsoleMode(H(h), &mode) != 0;
+  }
   DeviceClass HandleDeviceClass(Handle h) override {
     switch (GetFileType(H(h))) {
       case FILE_TYPE_CHAR: return DeviceClass::Character;

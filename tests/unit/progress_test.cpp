@@ -33,6 +33,7 @@ TEST(ProgressTest, PercentIsWholeRightAlignedAndNeverPast100) {
 class FakeConsole : public CountingPlatform {
  public:
   os::DeviceClass HandleDeviceClass(os::Handle) override { return device; }
+  bool IsTerminal(os::Handle) override { return terminal; }
   uint64_t MonotonicMilliseconds() override {
     ++clockReads;
     return now;
@@ -45,6 +46,7 @@ class FakeConsole : public CountingPlatform {
   }
   os::Status CloseFile(os::Handle) override { return 0; }  // the test's own standard output stays
   os::DeviceClass device = os::DeviceClass::Character;
+  bool terminal = true;
   uint64_t now = 0;
   int clockReads = 0;
   bool failWrites = false;
@@ -120,9 +122,11 @@ TEST_F(ProgressOnConsoleTest, EndOfTheCopyOrOfTheProcessErasesItAndFailedWritesA
 }
 
 TEST_F(ProgressOnConsoleTest, NoTerminalNoClockAndNotAByteMore) {
-  for (os::DeviceClass device : {os::DeviceClass::Disk, os::DeviceClass::Pipe}) {
+  // The null device is a character device, but no terminal.
+  for (os::DeviceClass device : {os::DeviceClass::Disk, os::DeviceClass::Pipe, os::DeviceClass::Character}) {
     SCOPED_TRACE(int(device));
     fake.device = device;
+    fake.terminal = false;
     fake.screen.clear();
     fake.clockReads = 0;
     Open();
