@@ -128,14 +128,36 @@ class WindowsZip(unittest.TestCase):
             self.assertNotRegex(text, rb'(?<!\r)\n', packed + ' has a bare line feed')
             self.assertEqual(text, source(original).replace(b'\n', b'\r\n'), packed)
 
-    def test_program_is_a_pe32_console_image_with_version_and_manifest(self):
+    def unpacked_program(self):
         work = temporary_dir(self)
         program = os.path.join(work, 'stowit.exe')
         with open(program, 'wb') as f:
             f.write(self.member('stowit.exe'))
+        return work, program
+
+    def test_program_is_a_pe32_console_image_with_version_and_manifest(self):
+        _, program = self.unpacked_program()
         for check in (os.path.join(ROOT, 'scripts', 'check-pe32'), os.path.join(HERE, 'check-resources')):
             result = subprocess.run([check, program], capture_output=True, text=True)
             self.assertEqual(result.returncode, 0, os.path.basename(check) + ': ' + result.stderr)
+
+    def test_program_shows_usage_and_archives_under_32_bit_wine(self):
+        # Wine starts its 32-bit loader for a PE32 image, so this is the release as a user runs it.
+        work, program = self.unpacked_program()
+        wine = os.path.join(ROOT, 'scripts', 'wine-run')
+        usage = subprocess.run([wine, program, '/?'], cwd=work, capture_output=True)
+        self.assertEqual(usage.returncode, 5, usage)
+        shown = 'Z:' + os.path.realpath(program).replace('/', '\\')
+        self.assertTrue(usage.stdout.startswith(b'Usage: ' + shown.encode() + b' Filepattern'), usage.stdout)
+        with open(os.path.join(work, 'a.log'), 'wb') as f:
+            f.write(b'alpha')
+        run = subprocess.run([wine, program, '*.log'], cwd=work, capture_output=True)
+        self.assertEqual(run.returncode, 0, run)
+        self.assertIn(b'File 1 a.log (5 bytes)\r\n', run.stdout)
+        archive = os.path.join(work, 'Archive')
+        [folder] = os.listdir(archive)
+        with open(os.path.join(archive, folder, 'a.log'), 'rb') as f:
+            self.assertEqual(f.read(), b'alpha')
 
 
 if __name__ == '__main__':
