@@ -79,7 +79,7 @@ std::size_t PosixPlatform::LoadText(uint32_t id, char* buffer, std::size_t size)
     const char* text;
   };
   static const Entry table[] = {
-#define STOWIT_TEXT(id, text) {id, text},
+#define STOWIT_TEXT(name, id, text) {id, text},
 #include "runtime/texts.def"
 #undef STOWIT_TEXT
   };
