@@ -51,5 +51,5 @@ int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected
 void RenameFile(const std::string& from, const std::string& to);
 // Makes the entries of the folder that holds `path` durable; sets IoStatus on failure.
 void FlushFolderOf(const std::string& path);
-// Creates one directory level; returns 0 or the system's status (183: it exists).
+// Creates one directory level; returns 0 or the system's status (os::ErrorAlreadyExists: it exists).
 int32_t MakeDirectory(const std::string& path);
