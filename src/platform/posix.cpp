@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/posix_internal.h"
+#include "platform/saved_argv.h"
 
 namespace os {
 
@@ -35,18 +36,9 @@ namespace posix {
 
 std::string programPath;
 
-namespace {
-
-int savedArgc = 0;
-char** savedArgv = nullptr;
-
-}  // namespace
-
 const char* PosixPlatform::CommandLine() { return ""; }
-int PosixPlatform::ArgvCount() { return savedArgc; }
-const char* PosixPlatform::ArgvAt(int index) {
-  return (index >= 0 && index < savedArgc && savedArgv) ? savedArgv[index] : nullptr;
-}
+int PosixPlatform::ArgvCount() { return SavedArgvCount(); }
+const char* PosixPlatform::ArgvAt(int index) { return SavedArgvAt(index); }
 Status PosixPlatform::ModuleFileName(std::string& path) {
   if (programPath.empty()) return ErrorFileNotFound;
   path = programPath;
@@ -111,8 +103,7 @@ Platform& Native() {
 }
 
 void StartPlatform(int argc, char** argv) {
-  posix::savedArgc = argc;
-  posix::savedArgv = argv;
+  SaveArgv(argc, argv);
   // A failed write must come back as a status, not end the process.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
