@@ -299,7 +299,7 @@ std::shared_ptr<Exception> MakeFailureObject(FailureKind kind) {
     case FailureKind::OutOfMemory:
       if (!PreparedOutOfMemory) PreparedOutOfMemory = NewPlainObject(kind);
       return PreparedOutOfMemory;
-    case FailureKind::External: return std::make_shared<EExternalException>(LoadText(TextExternalException), 0);
+    case FailureKind::External: return std::make_shared<EExternalException>(LoadText(ClassOf(kind).text), 0);
     default: return NewPlainObject(kind);
   }
 }
@@ -316,7 +316,9 @@ int32_t FallbackNumber(uint32_t code) {
 
 [[noreturn]] void RaiseFailure(FailureKind kind, uintptr_t address, SourceLocation location) {
   if (!ReportingReady) {
-    int32_t code = kind == FailureKind::InOut ? TakeIoStatus() : kind == FailureKind::OutOfMemory ? FallbackOutOfMemory : FallbackRaisedFailure;
+    int32_t code = kind == FailureKind::InOut         ? TakeIoStatus()
+                   : kind == FailureKind::OutOfMemory ? FallbackOutOfMemory
+                                                      : FallbackRaisedFailure;
     FallbackRoad(code, address, location, 0);
   }
   throw FailureException{MakeFailureObject(kind), address, location};
