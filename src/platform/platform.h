@@ -95,7 +95,7 @@ struct LocalDate {
 
 // A processor or system fault, described with Win32 exception codes.
 struct FaultInfo {
-  uint32_t code = 0;          // e.g. 0xC0000005
+  uint32_t code = 0;          // exception_codes.h names those the POSIX layer makes
   uintptr_t address = 0;      // code address of the fault
   uintptr_t info[2] = {0, 0}; // access violation: 0 read / 1 write, then the address accessed
 };

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/posix_internal.h"
+#include "platform/saved_argv.h"
 
 namespace os {
 
@@ -37,18 +38,9 @@ namespace posix {
 
 std::string programPath;
 
-namespace {
-
-int savedArgc = 0;
-char** savedArgv = nullptr;
-
-}  // namespace
-
 const char* PosixPlatform::CommandLine() { return ""; }
-int PosixPlatform::ArgvCount() { return savedArgc; }
-const char* PosixPlatform::ArgvAt(int index) {
-  return (index >= 0 && index < savedArgc && savedArgv) ? savedArgv[index] : nullptr;
-}
+int PosixPlatform::ArgvCount() { return SavedArgvCount(); }
+const char* PosixPlatform::ArgvAt(int index) { return SavedArgvAt(index); }
 Status PosixPlatform::ModuleFileName(std::string& path) {
   if (programPath.empty()) return ErrorFileNotFound;
   path = programPath;
@@ -83,7 +75,7 @@ std::size_t PosixPlatform::LoadText(uint32_t id, char* buffer, std::size_t size)
     const char* text;
   };
   static const Entry table[] = {
-#define STOWIT_TEXT(id, text) {id, text},
+#define STOWIT_TEXT(name, id, text) {id, text},
 #include "runtime/texts.def"
 #undef STOWIT_TEXT
   };
@@ -121,8 +113,7 @@ Platform& Native() {
 }
 
 void StartPlatform(int argc, char** argv) {
-  posix::savedArgc = argc;
-  posix::savedArgv = argv;
+  SaveArgv(argc, argv);
   // A failed write must come back as a status, not end the process.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);

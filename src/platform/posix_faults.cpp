@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "platform/exception_codes.h"
 #include "platform/posix_internal.h"
 
 namespace os::posix {
@@ -34,24 +35,25 @@ void OnFault(int sig, siginfo_t* info, void* context) {
   switch (sig) {
     case SIGFPE:
       switch (info->si_code) {
-        case FPE_INTDIV: fault.code = 0xC0000094; break;
-        case FPE_INTOVF: fault.code = 0xC0000095; break;
-        case FPE_FLTDIV: fault.code = 0xC000008E; break;
-        case FPE_FLTOVF: fault.code = 0xC0000091; break;
-        case FPE_FLTUND: fault.code = 0xC0000093; break;
-        case FPE_FLTRES: fault.code = 0xC000008F; break;
-        case FPE_FLTSUB: fault.code = 0xC000008C; break;
-        default: fault.code = 0xC0000090; break;
+        case FPE_INTDIV: fault.code = ExceptionIntDivideByZero; break;
+        case FPE_INTOVF: fault.code = ExceptionIntOverflow; break;
+        case FPE_FLTDIV: fault.code = ExceptionFltDivideByZero; break;
+        case FPE_FLTOVF: fault.code = ExceptionFltOverflow; break;
+        case FPE_FLTUND: fault.code = ExceptionFltUnderflow; break;
+        case FPE_FLTRES: fault.code = ExceptionFltInexactResult; break;
+        case FPE_FLTSUB: fault.code = ExceptionArrayBoundsExceeded; break;
+        default: fault.code = ExceptionFltInvalidOperation; break;
       }
       break;
     case SIGILL:
-      fault.code = (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) ? 0xC0000096 : 0xC000001D;
+      fault.code = (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) ? ExceptionPrivInstruction
+                                                                                : ExceptionIllegalInstruction;
       break;
     default:  // SIGSEGV, SIGBUS
       if (stackLow && accessed < stackLow + 64 * 1024 && accessed + 1024 * 1024 > stackLow) {
-        fault.code = 0xC00000FD;
+        fault.code = ExceptionStackOverflow;
       } else {
-        fault.code = 0xC0000005;
+        fault.code = ExceptionAccessViolation;
         fault.info[0] = write ? 1 : 0;
         fault.info[1] = accessed;
       }

@@ -14,6 +14,8 @@ namespace os::posix {
 
 namespace {
 
+constexpr Status ErrorNegativeSeek = 131;  // Win32's number for a seek before the start
+
 mode_t processUmask = 022;
 
 // The files that standard output and error are redirected to, taken once at start.
@@ -140,7 +142,7 @@ Status PosixPlatform::CreateFile(const std::string& name, uint32_t access, uint3
 Status PosixPlatform::SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) {
   int whence = method == MoveMethod::Begin ? SEEK_SET : method == MoveMethod::Current ? SEEK_CUR : SEEK_END;
   off_t result = lseek(int(h), off_t(distance), whence);
-  if (result < 0) return errno == EINVAL ? 131 /* negative seek */ : FromErrno(errno);
+  if (result < 0) return errno == EINVAL ? ErrorNegativeSeek : FromErrno(errno);
   position = uint64_t(result);
   return 0;
 }

@@ -78,8 +78,7 @@ Status PosixPlatform::StartSearch(const std::string& pattern, Handle& search, Fi
     if (st == 0) search = reinterpret_cast<Handle>(new Search);
     return st;
   }
-  std::size_t slash = pattern.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : pattern.substr(0, slash);
+  std::string dir = ParentOf(pattern);
   auto* s = new Search;
   s->dir = opendir(dir.c_str());
   if (!s->dir) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/saved_argv.h"
 
 namespace os {
 
@@ -28,8 +29,6 @@ bool IsHelpSwitch(const char*) { return false; }
 
 namespace {
 
-int savedArgc = 0;
-char** savedArgv = nullptr;
 FaultHandler faultHandler = nullptr;
 
 HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
@@ -100,10 +99,8 @@ LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* pointers) {
 class Win32Platform final : public Platform {
  public:
   const char* CommandLine() override { return GetCommandLineA(); }
-  int ArgvCount() override { return savedArgc; }
-  const char* ArgvAt(int index) override {
-    return (index >= 0 && index < savedArgc && savedArgv) ? savedArgv[index] : nullptr;
-  }
+  int ArgvCount() override { return SavedArgvCount(); }
+  const char* ArgvAt(int index) override { return SavedArgvAt(index); }
   Status ModuleFileName(std::string& path) override {
     char buffer[MAX_PATH + 1];
     DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
@@ -294,8 +291,7 @@ Platform& Native() {
 }
 
 void StartPlatform(int argc, char** argv) {
-  savedArgc = argc;
-  savedArgv = argv;
+  SaveArgv(argc, argv);
   // Faults are reported by the program itself; no system crash dialog.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
 }

@@ -32,7 +32,6 @@ bool AtEnd(BlockFile& file);
 // With `done`, a short transfer is no failure; without it, it sets 100 or 101.
 void ReadRecords(BlockFile& file, void* buffer, uint32_t count, uint32_t* done = nullptr);
 void WriteRecords(BlockFile& file, const void* buffer, uint32_t count, uint32_t* done = nullptr);
-void SeekRecord(BlockFile& file, uint64_t index);
 void CloseBlockFile(BlockFile& file);
 // Puts what was written on stable storage.
 void FlushBlockFile(BlockFile& file);
@@ -51,5 +50,8 @@ int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected
 void RenameFile(const std::string& from, const std::string& to);
 // Makes the entries of the folder that holds `path` durable; sets IoStatus on failure.
 void FlushFolderOf(const std::string& path);
-// Creates one directory level; returns 0 or the system's status (183: it exists).
+// Creates one directory level; returns 0 or the system's status (os::ErrorAlreadyExists: it exists).
 int32_t MakeDirectory(const std::string& path);
+
+// Kept for completeness and for tests: the run reads and writes each file in order.
+void SeekRecord(BlockFile& file, uint64_t index);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/exception_codes.h"
 #include "platform/platform.h"
 #include "runtime/arguments.h"
 #include "runtime/console.h"
@@ -21,6 +22,7 @@ bool ReportInProgress = false;
 bool ReportingReady = false;
 std::shared_ptr<Exception> PreparedOutOfMemory;
 constexpr uint32_t ThreadNumber = 1;  // the main thread; the tool runs no other
+constexpr uint32_t MessageStyle = 0x10 | 0x2000;  // MB_ICONHAND | MB_TASKMODAL
 
 const char* BaseName(const char* path) {
   const char* base = path;
@@ -53,6 +55,8 @@ const char* BaseName(const char* path) {
   FinishProcess();
 }
 
+// The class name and text of each kind, and the kind and fallback number of
+// each fault code, from the table.
 struct FaultClass {
   FailureKind kind;
   const char* name;
@@ -60,25 +64,43 @@ struct FaultClass {
 };
 
 constexpr FaultClass FaultClasses[] = {
-    {FailureKind::InvalidPointer, "EInvalidPointer", TextInvalidPointer},
-    {FailureKind::DivByZero, "EDivByZero", TextDivByZero},
-    {FailureKind::RangeError, "ERangeError", TextRangeError},
-    {FailureKind::IntOverflow, "EIntOverflow", TextIntOverflow},
-    {FailureKind::InvalidOp, "EInvalidOp", TextInvalidOp},
-    {FailureKind::ZeroDivide, "EZeroDivide", TextZeroDivide},
-    {FailureKind::Overflow, "EOverflow", TextOverflow},
-    {FailureKind::Underflow, "EUnderflow", TextUnderflow},
-    {FailureKind::AccessViolation, "EAccessViolation", TextAccessViolation},
-    {FailureKind::Privilege, "EPrivilege", TextPrivilege},
-    {FailureKind::ControlC, "EControlC", TextControlC},
-    {FailureKind::StackOverflow, "EStackOverflow", TextStackOverflow},
-    {FailureKind::External, "EExternalException", TextExternalException},
+#define STOWIT_FAILURE_KIND(Kind, number, Class, Base, text) {FailureKind::Kind, #Class, text},
+#define STOWIT_FAILURE_KIND_OWN(Kind, number, Class, text) {FailureKind::Kind, #Class, text},
+#include "runtime/failure_kinds.def"
 };
 
+// A kind not listed is reported as an external exception.
 const FaultClass& ClassOf(FailureKind kind) {
   for (const FaultClass& c : FaultClasses)
     if (c.kind == kind) return c;
-  return FaultClasses[std::size(FaultClasses) - 1];
+  return ClassOf(FailureKind::External);
+}
+
+struct Fault {
+  uint32_t code;
+  FailureKind kind;
+  int32_t fallback;
+};
+
+constexpr Fault Faults[] = {
+#define STOWIT_FAULT(code, Kind, fallback) {code, FailureKind::Kind, fallback},
+#include "runtime/failure_kinds.def"
+};
+
+const Fault* FaultOf(uint32_t code) {
+  for (const Fault& f : Faults)
+    if (f.code == code) return &f;
+  return nullptr;
+}
+
+// An object of a kind whose class holds only its message.
+std::shared_ptr<Exception> NewPlainObject(FailureKind kind) {
+  switch (kind) {
+#define STOWIT_FAILURE_KIND(Kind, number, Class, Base, text) \
+  case FailureKind::Kind: return std::make_shared<Class>(LoadText(text));
+#include "runtime/failure_kinds.def"
+    default: return std::make_shared<Exception>(std::string());
+  }
 }
 
 TextId IoMessage(int32_t status) {
@@ -147,7 +169,7 @@ void ReportText(const char* className, const char* message, uintptr_t address, c
   } else {
     char caption[TextBufferBytes];
     sys.LoadText(TextReportCaption, caption, sizeof caption);
-    sys.ShowMessage(lines, caption, 0x2010);
+    sys.ShowMessage(lines, caption, MessageStyle);
   }
   ReportInProgress = false;
 }
@@ -275,64 +297,28 @@ std::shared_ptr<Exception> MakeFailureObject(FailureKind kind) {
       return std::make_shared<EInOutError>(std::move(text), status);
     }
     case FailureKind::OutOfMemory:
-      if (!PreparedOutOfMemory) PreparedOutOfMemory = std::make_shared<EOutOfMemory>(LoadText(TextOutOfMemory));
+      if (!PreparedOutOfMemory) PreparedOutOfMemory = NewPlainObject(kind);
       return PreparedOutOfMemory;
-    case FailureKind::InvalidPointer: return std::make_shared<EInvalidPointer>(LoadText(TextInvalidPointer));
-    case FailureKind::DivByZero: return std::make_shared<EDivByZero>(LoadText(TextDivByZero));
-    case FailureKind::RangeError: return std::make_shared<ERangeError>(LoadText(TextRangeError));
-    case FailureKind::IntOverflow: return std::make_shared<EIntOverflow>(LoadText(TextIntOverflow));
-    case FailureKind::InvalidOp: return std::make_shared<EInvalidOp>(LoadText(TextInvalidOp));
-    case FailureKind::ZeroDivide: return std::make_shared<EZeroDivide>(LoadText(TextZeroDivide));
-    case FailureKind::Overflow: return std::make_shared<EOverflow>(LoadText(TextOverflow));
-    case FailureKind::Underflow: return std::make_shared<EUnderflow>(LoadText(TextUnderflow));
-    case FailureKind::AccessViolation: return std::make_shared<EAccessViolation>(LoadText(TextAccessViolation));
-    case FailureKind::Privilege: return std::make_shared<EPrivilege>(LoadText(TextPrivilege));
-    case FailureKind::ControlC: return std::make_shared<EControlC>(LoadText(TextControlC));
-    case FailureKind::StackOverflow: return std::make_shared<EStackOverflow>(LoadText(TextStackOverflow));
-    case FailureKind::External: return std::make_shared<EExternalException>(LoadText(TextExternalException), 0);
+    case FailureKind::External: return std::make_shared<EExternalException>(LoadText(ClassOf(kind).text), 0);
+    default: return NewPlainObject(kind);
   }
-  return std::make_shared<Exception>(std::string());
 }
 
 FailureKind KindOfFault(uint32_t code) {
-  switch (code) {
-    case 0xC0000094: return FailureKind::DivByZero;
-    case 0xC000008C: return FailureKind::RangeError;
-    case 0xC0000095: return FailureKind::IntOverflow;
-    case 0xC000008F: case 0xC0000090: case 0xC0000092: return FailureKind::InvalidOp;
-    case 0xC000008E: return FailureKind::ZeroDivide;
-    case 0xC0000091: return FailureKind::Overflow;
-    case 0xC0000093: case 0xC000008D: return FailureKind::Underflow;
-    case 0xC0000005: return FailureKind::AccessViolation;
-    case 0xC0000096: return FailureKind::Privilege;
-    case 0xC000013A: return FailureKind::ControlC;
-    case 0xC00000FD: return FailureKind::StackOverflow;
-    default: return FailureKind::External;
-  }
+  const Fault* f = FaultOf(code);
+  return f ? f->kind : FailureKind::External;
 }
 
 int32_t FallbackNumber(uint32_t code) {
-  switch (code) {
-    case 0xC000008C: return 201;
-    case 0xC000008D: return 209;
-    case 0xC000008E: return 200;
-    case 0xC000008F: return 208;
-    case 0xC0000090: return 207;
-    case 0xC0000091: return 205;
-    case 0xC0000092: return 207;
-    case 0xC0000093: return 206;
-    case 0xC0000094: return 200;
-    case 0xC0000095: return 215;
-    case 0xC0000096: return 218;
-    case 0xC0000005: return 216;
-    case 0xC00000FD: return 202;
-    default: return 217;
-  }
+  const Fault* f = FaultOf(code);
+  return f ? f->fallback : FallbackOtherFault;
 }
 
 [[noreturn]] void RaiseFailure(FailureKind kind, uintptr_t address, SourceLocation location) {
   if (!ReportingReady) {
-    int32_t code = kind == FailureKind::InOut ? TakeIoStatus() : kind == FailureKind::OutOfMemory ? 203 : 204;
+    int32_t code = kind == FailureKind::InOut         ? TakeIoStatus()
+                   : kind == FailureKind::OutOfMemory ? FallbackOutOfMemory
+                                                      : FallbackRaisedFailure;
     FallbackRoad(code, address, location, 0);
   }
   throw FailureException{MakeFailureObject(kind), address, location};
@@ -365,7 +351,7 @@ void ReportFailure(const Exception& object, uintptr_t address, const SourceLocat
   } catch (const FailureException& failure) {
     UnhandledFailure(*failure.object, failure.address, failure.location);
   } catch (const std::bad_alloc&) {
-    if (!ReportingReady) FallbackRoad(203, 1, {}, 0);
+    if (!ReportingReady) FallbackRoad(FallbackOutOfMemory, 1, {}, 0);
     // The failed request's own address is gone by now; name the program at least.
     UnhandledFailure(*PreparedOutOfMemory, reinterpret_cast<uintptr_t>(&RunProgram), {});
   }

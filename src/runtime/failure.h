@@ -18,29 +18,6 @@ class Exception {
   std::string message;
 };
 
-#define STOWIT_FAILURE_CLASS(Name, Base)                          \
-  class Name : public Base {                                      \
-   public:                                                        \
-    using Base::Base;                                             \
-    const char* ClassName() const override { return #Name; }      \
-  };
-STOWIT_FAILURE_CLASS(EOutOfMemory, Exception)
-STOWIT_FAILURE_CLASS(EInvalidPointer, Exception)
-STOWIT_FAILURE_CLASS(EIntError, Exception)
-STOWIT_FAILURE_CLASS(EDivByZero, EIntError)
-STOWIT_FAILURE_CLASS(ERangeError, EIntError)
-STOWIT_FAILURE_CLASS(EIntOverflow, EIntError)
-STOWIT_FAILURE_CLASS(EMathError, Exception)
-STOWIT_FAILURE_CLASS(EInvalidOp, EMathError)
-STOWIT_FAILURE_CLASS(EZeroDivide, EMathError)
-STOWIT_FAILURE_CLASS(EOverflow, EMathError)
-STOWIT_FAILURE_CLASS(EUnderflow, EMathError)
-STOWIT_FAILURE_CLASS(EAccessViolation, Exception)
-STOWIT_FAILURE_CLASS(EPrivilege, Exception)
-STOWIT_FAILURE_CLASS(EControlC, Exception)
-STOWIT_FAILURE_CLASS(EStackOverflow, Exception)
-#undef STOWIT_FAILURE_CLASS
-
 class EInOutError : public Exception {
  public:
   EInOutError(std::string text, int32_t code) : Exception(std::move(text)), status(code) {}
@@ -48,29 +25,11 @@ class EInOutError : public Exception {
   int32_t status;
 };
 
-class EExternalException : public Exception {
- public:
-  EExternalException(std::string text, uint32_t code) : Exception(std::move(text)), exceptionCode(code) {}
-  const char* ClassName() const override { return "EExternalException"; }
-  uint32_t exceptionCode;
-};
-
+// The kinds, with their classes, texts and fault codes, are listed in failure_kinds.def.
 enum class FailureKind : int32_t {
-  InOut = 0,
-  OutOfMemory = 1,
-  InvalidPointer = 2,
-  DivByZero = 3,
-  RangeError = 4,
-  IntOverflow = 5,
-  InvalidOp = 6,
-  ZeroDivide = 7,
-  Overflow = 8,
-  Underflow = 9,
-  AccessViolation = 11,
-  Privilege = 12,
-  ControlC = 13,
-  StackOverflow = 14,
-  External = 15,
+#define STOWIT_FAILURE_KIND(Kind, number, Class, Base, text) Kind = number,
+#define STOWIT_FAILURE_KIND_OWN(Kind, number, Class, text) Kind = number,
+#include "runtime/failure_kinds.def"
 };
 
 // The statement a failure comes from; `file` is empty when none is known.
@@ -103,6 +62,12 @@ std::shared_ptr<Exception> MakeFailureObject(FailureKind kind);
 FailureKind KindOfFault(uint32_t exceptionCode);
 int32_t FallbackNumber(uint32_t exceptionCode);
 
+// Runtime error numbers for a failure that comes before reporting is set up,
+// where the fault table gives none.
+constexpr int32_t FallbackOutOfMemory = 203;
+constexpr int32_t FallbackRaisedFailure = 204;  // any other kind the program raises
+constexpr int32_t FallbackOtherFault = 217;     // a fault code the table does not list
+
 // Fills `format` into a fixed buffer without taking memory: %s, %d, %x (upper-case
 // hex) and %p (at least 8 upper-case hex digits). Returns the length the whole
 // text needs; what does not fit in `size` - 1 bytes is cut.
@@ -123,3 +88,25 @@ std::size_t FallbackErrorLine(char (&out)[256], int32_t exitCode, uintptr_t addr
 
 // Start-up in the documented order, then `run`; every road ends in EndProcess.
 [[noreturn]] void RunProgram(int argc, char** argv, void (*run)());
+
+// The classes made from the table. A fault is reported by its class name
+// alone, and of these the program makes only EOutOfMemory; the rest are kept
+// for completeness, and for tests.
+#define STOWIT_FAILURE_CLASS(Name, Base)                          \
+  class Name : public Base {                                      \
+   public:                                                        \
+    using Base::Base;                                             \
+    const char* ClassName() const override { return #Name; }      \
+  };
+STOWIT_FAILURE_CLASS(EIntError, Exception)
+STOWIT_FAILURE_CLASS(EMathError, Exception)
+#define STOWIT_FAILURE_KIND(Kind, number, Class, Base, text) STOWIT_FAILURE_CLASS(Class, Base)
+#include "runtime/failure_kinds.def"
+#undef STOWIT_FAILURE_CLASS
+
+class EExternalException : public Exception {
+ public:
+  EExternalException(std::string text, uint32_t code) : Exception(std::move(text)), exceptionCode(code) {}
+  const char* ClassName() const override { return "EExternalException"; }
+  uint32_t exceptionCode;
+};

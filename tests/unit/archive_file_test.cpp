@@ -14,8 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const bool Posix = os::PathDelimiter == '/';
-
 // The standard handles are files of the test's own, so that console lines can
 // be read back and closing them never touches the test program's own output.
 // Handles that a failed copy leaves open are tracked, to be closed afterwards.

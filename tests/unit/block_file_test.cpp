@@ -11,8 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const bool Posix = os::PathDelimiter == '/';
-
 class BlockFileTest : public ::testing::Test {
  protected:
   void SetUp() override { IoStatus() = 0; }

@@ -12,8 +12,6 @@
 
 namespace {
 
-const bool Posix = os::PathDelimiter == '/';
-
 struct OptionsCase {
   std::vector<std::string> later;  // arguments 2 onward
   std::string archiveDir;

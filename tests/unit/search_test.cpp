@@ -14,8 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const bool Posix = os::PathDelimiter == '/';
-
 struct Listing {
   std::vector<std::string> names;  // sorted: the system's order is its own
   int32_t endStatus = 0;

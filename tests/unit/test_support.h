@@ -14,6 +14,9 @@
 
 #include "platform/platform.h"
 
+// The tests run on our POSIX layer rather than on Windows.
+inline const bool Posix = os::PathDelimiter == '/';
+
 class TempDir {
  public:
   TempDir() {
