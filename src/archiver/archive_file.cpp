@@ -41,7 +41,7 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
     partial = destination + PartialSuffix + (attempt > 1 ? DecimalText(attempt) : "");
     BindName(to, partial);
     CreateNew(to, 1);
-    if (IoStatus() != int32_t(os::ErrorFileExists) || attempt == MaxPartialAttempts) break;
+    if (IoStatus() != os::ErrorFileExists || attempt == MaxPartialAttempts) break;
     TakeIoStatus();
   }
   CheckIoStatus();
@@ -91,10 +91,10 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
   FlushFolderOf(destination);
   CheckIoStatus();
   int32_t removed = copiedState.size == copied ? RemoveIfUnchanged(source, copiedState)
-                                               : int32_t(os::ErrorChangedMeanwhile);
+                                               : os::ErrorChangedMeanwhile;
   if (removed == 0) return;
   // A writer that appended meanwhile keeps its original; the copy stays as the snapshot it is.
-  WriteText(StandardOutput, removed == int32_t(os::ErrorChangedMeanwhile) ? "Original kept, changed while archiving : "
+  WriteText(StandardOutput, removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : "
                                                                           : "Can't Delete file : ");
   WriteText(StandardOutput, source);
   EndLine(StandardOutput);

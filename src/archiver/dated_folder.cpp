@@ -39,7 +39,7 @@ std::string MakeDatedFolder(const std::string& root) {
     if (FolderExists(candidate) && sequence < INT32_MAX) continue;
     // Another run may take the name between the test and the creation: then
     // the number is taken, and runs never share a folder.
-    if (MakeDirectory(candidate) == int32_t(os::ErrorAlreadyExists) && sequence < INT32_MAX) continue;
+    if (MakeDirectory(candidate) == os::ErrorAlreadyExists && sequence < INT32_MAX) continue;
     return candidate;
   }
 }

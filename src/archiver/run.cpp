@@ -152,7 +152,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   EndSearch(entry);
   // A listing that breaks off must not pass for one that reached its end: the
   // files not yet reached were never archived.
-  if (fileCount > 0 && listingEnd != int32_t(os::ErrorNoMoreFiles)) {
+  if (fileCount > 0 && listingEnd != os::ErrorNoMoreFiles) {
     SetIoStatus(listingEnd);
     CheckIoStatus();
   }

@@ -13,7 +13,7 @@
 
 namespace os {
 
-using Status = uint32_t;  // 0, or a Win32 error number
+using Status = int32_t;  // 0, or a Win32 error number (all fit; GetLastError's DWORD is converted once)
 using Handle = intptr_t;
 constexpr Handle InvalidHandle = -1;
 

@@ -29,7 +29,7 @@ uint32_t ShareOf(uint32_t mode) {
 }
 
 void Store(os::Status st) {
-  if (st != 0) SetIoStatus(int32_t(st));
+  if (st != 0) SetIoStatus(st);
 }
 
 bool OpenForBlocks(const BlockFile& f) {
@@ -59,7 +59,7 @@ void Open(BlockFile& f, uint32_t recordSize, Disposition how) {
                     : how == Disposition::Emptied ? sys.CreateFile(f.name, AccessOf(mode), ShareOf(mode), h)
                                                   : sys.OpenFile(f.name, AccessOf(mode), ShareOf(mode), h);
     if (st != 0) {
-      SetIoStatus(int32_t(st));
+      SetIoStatus(st);
       return;
     }
     f.handle = h;
@@ -73,14 +73,14 @@ void Transfer(BlockFile& f, void* buffer, uint32_t count, uint32_t* done, bool w
   if (!OpenForBlocks(f) || count == 0) return;
   uint64_t bytes = uint64_t(count) * f.recordSize;
   if (bytes > UINT32_MAX) {
-    SetIoStatus(int32_t(os::ErrorInvalidParameter));
+    SetIoStatus(os::ErrorInvalidParameter);
     return;
   }
   uint32_t moved = 0;
   os::Status st = write ? os::Sys().WriteFile(f.handle, buffer, uint32_t(bytes), moved)
                         : os::Sys().ReadFile(f.handle, buffer, uint32_t(bytes), moved);
   if (st != 0) {
-    SetIoStatus(int32_t(st));
+    SetIoStatus(st);
     return;
   }
   if (done) {
@@ -152,7 +152,7 @@ bool FilePresent(const std::string& path) {
   int32_t status = OsLookUp(path, AnyEntryMask, entry);
   // Only a name that is gone is passed over; any other failure of the look-up
   // (access denied, an I/O error, a name too long) is left for the open to report.
-  if (status == int32_t(os::ErrorFileNotFound) || status == int32_t(os::ErrorPathNotFound)) return false;
+  if (status == os::ErrorFileNotFound || status == os::ErrorPathNotFound) return false;
   if (status != 0) return true;
   if (entry.attributes & os::AttrDirectory) return false;
   return entry.writeTime != 0xFFFFFFFFu;
@@ -161,7 +161,7 @@ bool FilePresent(const std::string& path) {
 bool RemoveFile(const std::string& path) { return os::Sys().DeleteFile(path) == 0; }
 
 int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected) {
-  return int32_t(os::Sys().DeleteIfUnchanged(path, expected));
+  return os::Sys().DeleteIfUnchanged(path, expected);
 }
 
 void RenameFile(const std::string& from, const std::string& to) { Store(os::Sys().RenameFile(from, to)); }
@@ -170,7 +170,7 @@ void FlushFolderOf(const std::string& path) {
   Store(os::Sys().FlushDirectory(DirectoryPart(path)));
 }
 
-int32_t MakeDirectory(const std::string& path) { return int32_t(os::Sys().CreateDirectory(path)); }
+int32_t MakeDirectory(const std::string& path) { return os::Sys().CreateDirectory(path); }
 
 // Kept for completeness and for tests: the run reads and writes each file in order.
 void SeekRecord(BlockFile& f, uint64_t index) {

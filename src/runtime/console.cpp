@@ -20,7 +20,7 @@ int32_t WriteOutBuffer(TextFile& f) {
   do {
     uint32_t done = 0;
     os::Status st = os::Sys().WriteFile(f.handle, f.buffer.data() + sent, n - sent, done);
-    if (st != 0) return int32_t(st);
+    if (st != 0) return st;
     if (done == 0 && sent < n) return StatusShortWrite;
     sent += done;
   } while (sent < n);
@@ -32,10 +32,10 @@ int32_t FillBuffer(TextFile& f) {
   os::Status st = os::Sys().ReadFile(f.handle, f.buffer.data(), f.bufferSize, done);
   f.end = done;
   f.position = 0;
-  return st == os::ErrorBrokenPipe ? 0 : int32_t(st);
+  return st == os::ErrorBrokenPipe ? 0 : st;
 }
 
-int32_t CloseHandleOp(TextFile& f) { return int32_t(os::Sys().CloseFile(f.handle)); }
+int32_t CloseHandleOp(TextFile& f) { return os::Sys().CloseFile(f.handle); }
 
 int32_t OpenStandard(TextFile& f) {
   bool input = f.state == FileState::OpenForTextInput;

@@ -40,7 +40,7 @@ int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& en
   os::Handle h = os::InvalidHandle;
   os::Status st = os::Sys().StartSearch(pattern, h, entry.osRecord);
   entry.osHandle = st == 0 ? h : os::InvalidHandle;
-  if (st != 0) return int32_t(st);
+  if (st != 0) return st;
   int32_t status = SkipToAcceptedEntry(entry);
   if (status != 0) {
     os::Sys().EndSearch(entry.osHandle);
@@ -50,9 +50,9 @@ int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& en
 }
 
 int32_t OsContinueSearch(SearchEntry& entry) {
-  if (entry.osHandle == os::InvalidHandle) return int32_t(os::ErrorInvalidHandle);
+  if (entry.osHandle == os::InvalidHandle) return os::ErrorInvalidHandle;
   os::Status st = os::Sys().ContinueSearch(entry.osHandle, entry.osRecord);
-  if (st != 0) return int32_t(st);
+  if (st != 0) return st;
   return SkipToAcceptedEntry(entry);
 }
 
@@ -60,13 +60,13 @@ int32_t OsEndSearch(SearchEntry& entry) {
   if (entry.osHandle == os::InvalidHandle) return 0;
   os::Status st = os::Sys().EndSearch(entry.osHandle);
   entry.osHandle = os::InvalidHandle;
-  return int32_t(st);
+  return st;
 }
 
 int32_t SkipToAcceptedEntry(SearchEntry& entry) {
   while (!Accepted(entry.osRecord.attributes, entry.searchMask)) {
     os::Status st = os::Sys().ContinueSearch(entry.osHandle, entry.osRecord);
-    if (st != 0) return int32_t(st);
+    if (st != 0) return st;
   }
   Fill(entry);
   return 0;
@@ -76,8 +76,8 @@ int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry) {
   entry.searchMask = mask;
   entry.osHandle = os::InvalidHandle;
   os::Status st = os::Sys().LookUp(name, entry.osRecord);
-  if (st != 0) return int32_t(st);
-  if (!Accepted(entry.osRecord.attributes, mask)) return int32_t(os::ErrorFileNotFound);
+  if (st != 0) return st;
+  if (!Accepted(entry.osRecord.attributes, mask)) return os::ErrorFileNotFound;
   Fill(entry);
   return 0;
 }
