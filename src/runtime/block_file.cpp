@@ -99,7 +99,7 @@ void BindName(BlockFile& f, std::string_view name) {
   f.handle = 0;
   f.state = FileState::Closed;
   f.recordSize = 0;
-  f.name.assign(name.substr(0, std::min(name.find('\0'), name.size())));
+  f.name.assign(BoundName(name));
 }
 
 void OpenExisting(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, Disposition::Existing); }

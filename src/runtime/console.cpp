@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/paths.h"
+
 TextFile StandardInput;
 TextFile StandardOutput;
 
@@ -27,6 +29,8 @@ int32_t WriteOutBuffer(TextFile& f) {
   return 0;
 }
 
+// The run never reads the console; standard input is only opened and closed
+// at the ends of the process, and this is its whole reading side.
 int32_t FillBuffer(TextFile& f) {
   uint32_t done = 0;
   os::Status st = os::Sys().ReadFile(f.handle, f.buffer.data(), f.bufferSize, done);
@@ -122,7 +126,7 @@ void BindText(TextFile& f, std::string_view name) {
   f.transferOp = f.flushOp = f.closeOp = nullptr;
   f.terminal = false;
   f.statusBytes = 0;
-  f.name.assign(name.substr(0, std::min(name.find('\0'), name.size())));
+  f.name.assign(BoundName(name));
 }
 
 void OpenTextInput(TextFile& f) { Open(f, FileState::OpenForTextInput); }

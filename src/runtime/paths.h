@@ -15,6 +15,10 @@ inline std::string DirectoryPart(std::string_view pattern) {
   return std::string(pattern.substr(0, n));
 }
 
+// A name as a record keeps it: up to its first NUL byte, which would end it
+// for the system anyway.
+inline std::string_view BoundName(std::string_view name) { return name.substr(0, name.find('\0')); }
+
 inline bool EndsWithDelimiter(std::string_view path) {
   return !path.empty() && path.back() == os::PathDelimiter;
 }
