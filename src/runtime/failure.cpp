@@ -163,6 +163,9 @@ void ReportText(const char* className, const char* message, uintptr_t address, c
   lines[n] = 0;
 
   if (IsConsoleProgram) {
+    // A processor fault ends the run without unwinding: the copy's progress
+    // text would still stand where the report begins.
+    EraseStatus(StandardOutput);
     sys.AnsiToOem(lines, n);
     uint32_t done;
     sys.WriteFile(sys.StdHandle(os::StdStream::Output), lines, uint32_t(n), done);
