@@ -70,11 +70,14 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
     ReportCopied(count);
   }
 
-  // The state of the original that the copy holds, to compare before deleting it.
+  // The state of the original that the copy holds, to compare before deleting
+  // it: which file, its last write when the loop ended, and the bytes copied
+  // (a write after the last end test makes the file longer than that).
   os::FileStamp copiedState;
   if (deleteAfter) {
     StampOf(from, copiedState);
     CheckIoStatus();
+    copiedState.size = copied;
     FlushBlockFile(to);
     CheckIoStatus();
   }
@@ -90,12 +93,11 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
   // The copy's folder entry must be durable too before the original goes.
   FlushFolderOf(destination);
   CheckIoStatus();
-  int32_t removed = copiedState.size == copied ? RemoveIfUnchanged(source, copiedState)
-                                               : os::ErrorChangedMeanwhile;
+  const int32_t removed = RemoveIfUnchanged(source, copiedState);
   if (removed == 0) return;
   // A writer that appended meanwhile keeps its original; the copy stays as the snapshot it is.
-  WriteText(StandardOutput, removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : "
-                                                                          : "Can't Delete file : ");
+  WriteText(StandardOutput,
+            removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : " : "Can't Delete file : ");
   WriteText(StandardOutput, source);
   EndLine(StandardOutput);
   CheckIoStatus();

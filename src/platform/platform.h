@@ -26,8 +26,8 @@ enum : Status {
   ErrorInvalidHandle = 6,
   ErrorNotEnoughMemory = 8,
   ErrorNoMoreFiles = 18,
-  ErrorFileExists = 80,  // CREATE_NEW on a name that is taken
   ErrorSharingViolation = 32,
+  ErrorFileExists = 80,  // CREATE_NEW on a name that is taken
   ErrorInvalidParameter = 87,
   ErrorBrokenPipe = 109,
   ErrorDiskFull = 112,
@@ -74,6 +74,11 @@ extern const bool SplitsCommandLine;
 bool IsHelpSwitch(const char* argument);
 // Windows marks console programs in the executable header; POSIX has no such mark.
 extern const bool MarksConsoleInImageHeader;
+// A POSIX shell expands an unquoted pattern before the program sees it;
+// Windows hands the pattern over as typed.
+extern const bool ShellExpandsPatterns;
+// The switch that asks for the version as argument 1; nullptr where there is none.
+extern const char* const VersionSwitch;
 
 struct FindData {
   uint32_t attributes = 0;
@@ -222,11 +227,5 @@ class PlatformDecorator : public Platform {
  protected:
   Platform& inner_;
 };
-
-// A POSIX shell expands an unquoted pattern before the program sees it;
-// Windows hands the pattern over as typed.
-extern const bool ShellExpandsPatterns;
-// The switch that asks for the version as argument 1; nullptr where there is none.
-extern const char* const VersionSwitch;
 
 }  // namespace os

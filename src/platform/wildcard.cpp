@@ -36,7 +36,10 @@ NamePattern::NamePattern(std::string_view component) {
 bool NamePattern::Matches(std::string_view name) const {
   const std::size_t count = steps_.size();
   const std::size_t lastDot = name.rfind('.');  // npos when there is none
-  std::vector<char> live(count + 1, 0), next(count + 1, 0);
+  std::vector<char>& live = live_;
+  std::vector<char>& next = next_;
+  live.assign(count + 1, 0);
+  next.assign(count + 1, 0);
   live[0] = 1;
   for (std::size_t at = 0;; ++at) {
     const bool atEnd = at == name.size();

@@ -27,6 +27,8 @@ class NamePattern {
     char byte;  // for Kind::Byte
   };
   std::vector<Step> steps_;
+  // Scratch for Matches, kept so that a folder's names take no allocation each.
+  mutable std::vector<char> live_, next_;
 };
 
 }  // namespace os

@@ -52,7 +52,7 @@ int32_t OpenStandard(TextFile& f) {
     os::DeviceClass kind = os::Sys().HandleDeviceClass(f.handle);
     bool lineByLine = kind != os::DeviceClass::Disk || f.name.empty();
     f.flushOp = lineByLine ? WriteOutBuffer : nullptr;
-    f.terminal = kind == os::DeviceClass::Character && os::Sys().IsTerminal(f.handle);
+    f.terminal = os::Sys().IsTerminal(f.handle);
   }
   f.closeOp = CloseHandleOp;
   return 0;
