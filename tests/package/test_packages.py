@@ -94,18 +94,23 @@ class DebianPackage(unittest.TestCase):
     def test_installed_program_shows_usage_and_archives(self):
         program = os.path.join(self.root, 'usr/bin/stowit')
         work = temporary_dir(self)
-        usage = subprocess.run([program, '--help'], cwd=work, capture_output=True)
-        self.assertEqual(usage.returncode, 5)
-        self.assertTrue(usage.stdout.startswith(b'Usage: ' + os.path.realpath(program).encode() + b' Filepattern'), usage.stdout)
-        with open(os.path.join(work, 'a.log'), 'wb') as f:
-            f.write(b'alpha')
-        run = subprocess.run([program, '*.log'], cwd=work, capture_output=True)
-        self.assertEqual(run.returncode, 0, run)
-        self.assertIn(b'File 1 a.log (5 bytes)\n', run.stdout)
-        archive = os.path.join(work, 'Archive')
-        [folder] = os.listdir(archive)
-        with open(os.path.join(archive, folder, 'a.log'), 'rb') as f:
-            self.assertEqual(f.read(), b'alpha')
+        assert_usage_and_one_file_archived(self, [program], work, '--help', os.path.realpath(program), b'\n')
+
+
+def assert_usage_and_one_file_archived(test, command, work, help_switch, shown_program, line_end):
+    """The packaged program as a user first meets it: the usage screen, then one file archived."""
+    usage = subprocess.run(command + [help_switch], cwd=work, capture_output=True)
+    test.assertEqual(usage.returncode, 5, usage)
+    test.assertTrue(usage.stdout.startswith(b'Usage: ' + shown_program.encode() + b' Filepattern'), usage.stdout)
+    with open(os.path.join(work, 'a.log'), 'wb') as f:
+        f.write(b'alpha')
+    run = subprocess.run(command + ['*.log'], cwd=work, capture_output=True)
+    test.assertEqual(run.returncode, 0, run)
+    test.assertIn(b'File 1 a.log (5 bytes)' + line_end, run.stdout)
+    archive = os.path.join(work, 'Archive')
+    [folder] = os.listdir(archive)
+    with open(os.path.join(archive, folder, 'a.log'), 'rb') as f:
+        test.assertEqual(f.read(), b'alpha')
 
 
 @unittest.skipUnless(ZIP, 'STOWIT_ZIP names no zip')
@@ -145,19 +150,8 @@ class WindowsZip(unittest.TestCase):
         # Wine starts its 32-bit loader for a PE32 image, so this is the release as a user runs it.
         work, program = self.unpacked_program()
         wine = os.path.join(ROOT, 'scripts', 'wine-run')
-        usage = subprocess.run([wine, program, '/?'], cwd=work, capture_output=True)
-        self.assertEqual(usage.returncode, 5, usage)
         shown = 'Z:' + os.path.realpath(program).replace('/', '\\')
-        self.assertTrue(usage.stdout.startswith(b'Usage: ' + shown.encode() + b' Filepattern'), usage.stdout)
-        with open(os.path.join(work, 'a.log'), 'wb') as f:
-            f.write(b'alpha')
-        run = subprocess.run([wine, program, '*.log'], cwd=work, capture_output=True)
-        self.assertEqual(run.returncode, 0, run)
-        self.assertIn(b'File 1 a.log (5 bytes)\r\n', run.stdout)
-        archive = os.path.join(work, 'Archive')
-        [folder] = os.listdir(archive)
-        with open(os.path.join(archive, folder, 'a.log'), 'rb') as f:
-            self.assertEqual(f.read(), b'alpha')
+        assert_usage_and_one_file_archived(self, [wine, program], work, '/?', shown, b'\r\n')
 
 
 if __name__ == '__main__':
