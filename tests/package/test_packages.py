@@ -1,6 +1,7 @@
-"""The release packages as a user gets them: the Debian package unpacked into
-a temporary root, the Windows zip opened. STOWIT_DEB and STOWIT_ZIP name the
-files that scripts/package made."""
+"""The release packages as a user gets them: the Debian package and the RPM
+unpacked into a temporary root, the Windows zip opened. STOWIT_DEB, STOWIT_RPM
+and STOWIT_ZIP name the files that scripts/package made; SHA256SUMS lies
+beside them."""
 import gzip
 import os
 import re
@@ -13,6 +14,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
 DEB = os.environ.get('STOWIT_DEB', '')
+RPM = os.environ.get('STOWIT_RPM', '')
 ZIP = os.environ.get('STOWIT_ZIP', '')
 
 
@@ -31,12 +33,21 @@ def temporary_dir(test):
     return path
 
 
-@unittest.skipUnless(DEB, 'STOWIT_DEB names no package')
-class DebianPackage(unittest.TestCase):
+def output(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+
+
+def plain_mode(name):
+    """The mode every entry of a Linux package should have."""
+    return 'drwxr-xr-x' if name.endswith('/') else '-rwxr-xr-x' if name == '/usr/bin/stowit' else '-rw-r--r--'
+
+
+class UnpackedLinuxPackage:
+    """What the Debian package and the RPM share: the same files, and a program that works."""
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix='stowit-root-')
-        subprocess.run(['dpkg', '-x', DEB, cls.root], check=True)
+        cls.unpack(cls.root)
 
     @classmethod
     def tearDownClass(cls):
@@ -46,10 +57,6 @@ class DebianPackage(unittest.TestCase):
         with open(os.path.join(self.root, name), 'rb') as f:
             return f.read()
 
-    def field(self, name):
-        return subprocess.run(['dpkg-deb', '-f', DEB, name], check=True,
-                              capture_output=True, text=True).stdout.strip()
-
     def test_files_land_where_they_belong(self):
         files = set()
         for top, _, names in os.walk(self.root):
@@ -57,14 +64,26 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(files, {'usr/bin/stowit', 'usr/share/man/man1/stowit.1.gz',
                                  'usr/share/doc/stowit/README.md', 'usr/share/doc/stowit/copyright'})
 
+    def test_installed_program_shows_usage_and_archives(self):
+        program = os.path.join(self.root, 'usr/bin/stowit')
+        work = temporary_dir(self)
+        assert_usage_and_one_file_archived(self, [program], work, '--help', os.path.realpath(program), b'\n')
+
+
+@unittest.skipUnless(DEB, 'STOWIT_DEB names no package')
+class DebianPackage(UnpackedLinuxPackage, unittest.TestCase):
+    @staticmethod
+    def unpack(root):
+        subprocess.run(['dpkg', '-x', DEB, root], check=True)
+
+    def field(self, name):
+        return output('dpkg-deb', '-f', DEB, name).strip()
+
     def test_entries_belong_to_root_with_plain_modes(self):
-        listing = subprocess.run(['dpkg-deb', '-c', DEB], check=True, capture_output=True, text=True).stdout
-        for line in listing.splitlines():
+        for line in output('dpkg-deb', '-c', DEB).splitlines():
             mode, owner, _, _, _, name = line.split(None, 5)
             self.assertEqual(owner, 'root/root', line)
-            wanted = 'drwxr-xr-x' if name.endswith('/') else \
-                '-rwxr-xr-x' if name == './usr/bin/stowit' else '-rw-r--r--'
-            self.assertEqual(mode, wanted, line)
+            self.assertEqual(mode, plain_mode(name[1:]), line)
 
     def test_control_names_package_version_architecture_and_libraries(self):
         self.assertEqual(self.field('Package'), 'stowit')
@@ -91,10 +110,51 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(self.installed('usr/share/doc/stowit/README.md'), source('README.md'))
         self.assertEqual(self.installed('usr/share/doc/stowit/copyright'), source('LICENSE'))
 
-    def test_installed_program_shows_usage_and_archives(self):
-        program = os.path.join(self.root, 'usr/bin/stowit')
-        work = temporary_dir(self)
-        assert_usage_and_one_file_archived(self, [program], work, '--help', os.path.realpath(program), b'\n')
+
+@unittest.skipUnless(RPM, 'STOWIT_RPM names no package')
+class RpmPackage(UnpackedLinuxPackage, unittest.TestCase):
+    @staticmethod
+    def unpack(root):
+        with open(RPM, 'rb') as package:
+            archive = subprocess.run(['rpm2cpio'], stdin=package, check=True, capture_output=True).stdout
+        subprocess.run(['cpio', '-idm', '--quiet'], input=archive, cwd=root, check=True)
+
+    def query(self, *what):
+        return output('rpm', '-qp', *what, RPM)
+
+    def test_entries_belong_to_root_with_plain_modes_and_no_system_folder(self):
+        listing = self.query('-lv').splitlines()
+        names = []
+        for line in listing:
+            mode, _, owner, group, _, _, _, _, name = line.split(None, 8)
+            self.assertEqual((owner, group), ('root', 'root'), line)
+            self.assertEqual(mode, plain_mode(name + '/' if mode.startswith('d') else name), line)
+            names.append(name)
+        self.assertEqual(sorted(names), ['/usr/bin/stowit', '/usr/share/doc/stowit', '/usr/share/doc/stowit/README.md',
+                                         '/usr/share/doc/stowit/copyright', '/usr/share/man/man1/stowit.1.gz'])
+
+    def test_header_names_package_version_release_licence(self):
+        fields = dict(re.findall(r'^(\w+(?: \w+)?)\s*: (.*)$', self.query('-i'), re.M))
+        self.assertEqual((fields['Name'], fields['Version'], fields['Release'], fields['License']),
+                         ('stowit', project_version(), '1', 'MIT'))
+        self.assertEqual(fields['Summary'], 'copies matching files into a new dated archive folder')
+        self.assertNotIn('CPack', self.query('-i'))
+
+    def test_requires_only_the_libraries_the_program_links(self):
+        requires = self.query('-R').split()
+        self.assertTrue(any(r.startswith('libc.so.6') for r in requires), requires)
+        self.assertFalse([r for r in requires if '-devel' in r or '-dev' in r], requires)
+
+
+@unittest.skipUnless(DEB or RPM or ZIP, 'no package named')
+class Checksums(unittest.TestCase):
+    def test_sha256sums_checks_every_package_in_the_folder(self):
+        folder = os.path.dirname(os.path.abspath(DEB or RPM or ZIP))
+        check = subprocess.run(['sha256sum', '-c', '--strict', 'SHA256SUMS'], cwd=folder, capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        with open(os.path.join(folder, 'SHA256SUMS')) as sums:
+            named = {line.split(None, 1)[1].rstrip('\n').lstrip('*') for line in sums}
+        self.assertEqual(named, set(os.listdir(folder)) - {'SHA256SUMS'})
 
 
 def assert_usage_and_one_file_archived(test, command, work, help_switch, shown_program, line_end):
