@@ -106,6 +106,8 @@ TEST(LeaseTest, AWriterThatOpensDuringTheDeletionWritesToANamedFile) {
   TempDir dir;
   dir.Write("app.log", "line 1\n");
   arriving = dir.Path("app.log");
+  arrivingWriter = -1;
+  waitSeen = false;
   os::FileStamp stamp = StampOfFile(arriving);
   os::Status status;
   {
