@@ -1,12 +1,16 @@
 // Files and folders: open, create, read, write, flush, rename, delete. Each
 // call keeps the Win32 contract, which can take more than one system call: a
 // name is checked to be a plain file before it is opened, read-only holds for
-// root, and a write goes on until every byte is written.
+// root, a write goes on until every byte is written, and a file that another
+// program holds open for writing is not deleted.
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/posix_internal.h"
 
@@ -92,7 +96,94 @@ Status PutBack(int fd, const std::string& name, mode_t mode) {
   return st == 0 ? ErrorChangedMeanwhile : st;
 }
 
+Status CompareStamp(int fd, const FileStamp& expected) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return FromErrno(errno);
+  return StampFrom(st) == expected ? 0 : ErrorChangedMeanwhile;
+}
+
+// What DeleteFileA refuses: a folder, a read-only file, and (as Windows keeps
+// a file in place while it is our redirected output) our own output, or every
+// later line would go to a file without a name.
+Status RefusedDeletion(const std::string& name) {
+  struct stat st;
+  if (lstat(name.c_str(), &st) != 0) return NameStatus(errno, name);
+  if (S_ISDIR(st.st_mode)) return ErrorAccessDenied;
+  if (S_ISREG(st.st_mode) && !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
+  if (IsOwnStandardStream(st)) return ErrorSharingViolation;
+  return 0;
+}
+
+int LeaseFcntl(int fd, int command, int argument) { return fcntl(fd, command, argument); }
+
+// The kernel tells the holder of a lease with SIGIO that a writer waits, and
+// SIGIO would end the process. The state that the deletion looks at is asked
+// with F_GETLEASE, so the signal itself is ignored: set before the first lease
+// and never taken back, since it may come after the lease is gone.
+void IgnoreLeaseBreakSignal() {
+  static const bool ignored = signal(SIGIO, SIG_IGN) != SIG_ERR;
+  (void)ignored;
+}
+
+// A user, or a file system (NFS, some FUSE ones), that cannot have a lease.
+bool NoLeaseHere(int e) { return e == EACCES || e == EINVAL || e == ENOLCK || e == EOPNOTSUPP; }
+
+// What an original is called while it is being deleted; a killed run may leave
+// it under this name, a whole file, beside the others.
+constexpr const char* AsideSuffix = ".deleting";
+constexpr int MaxAsideAttempts = 100;
+
+// Renames the file to `name.deleting` (`.deleting2`, ... when taken), never
+// over another file. Where no such name can be had (too long, or a file system
+// that cannot rename without replacing), `aside` stays `name`.
+Status MoveAside(const std::string& name, std::string& aside) {
+  for (int attempt = 1; attempt <= MaxAsideAttempts; ++attempt) {
+    aside = name + AsideSuffix + (attempt > 1 ? std::to_string(attempt) : "");
+    if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno == EEXIST) continue;
+    if (errno != ENAMETOOLONG && errno != EINVAL && errno != ENOSYS) return NameStatus(errno, name);
+    break;
+  }
+  aside = name;
+  return 0;
+}
+
+// Unless a file took the name meanwhile: then the original stays whole under the aside name.
+void PutNameBack(const std::string& aside, const std::string& name) {
+  if (aside != name) renameat2(AT_FDCWD, aside.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+}
+
+// Under a read lease no process has the file open for writing, and one that
+// opens it now waits in the kernel until the lease goes, then writes to the
+// file it looked up, name or none. So the name moves aside first; then the
+// file is unlinked only when no opener waits, else it gets its name back.
+Status DeleteUnderLease(int fd, const std::string& name) {
+  std::string aside;
+  Status st = MoveAside(name, aside);
+  if (st != 0) return st;
+  if (leaseControl(fd, F_GETLEASE, 0) != F_RDLCK) {
+    st = ErrorSharingViolation;
+  } else {
+    if (unlink(aside.c_str()) == 0) return 0;
+    st = NameStatus(errno, aside);
+  }
+  PutNameBack(aside, name);
+  return st;
+}
+
+// Without a lease POSIX cannot keep writers out while it looks: it looks,
+// unlinks, and looks again through its own descriptor. A file that changed in
+// that instant is still whole behind the descriptor and is put back under its name.
+Status DeleteLookingAgain(int fd, const std::string& name, const FileStamp& expected) {
+  if (unlink(name.c_str()) != 0) return NameStatus(errno, name);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_nlink == 0 && !(StampFrom(st) == expected)) return PutBack(fd, name, st.st_mode);
+  return 0;
+}
+
 }  // namespace
+
+int (*leaseControl)(int fd, int command, int argument) = LeaseFcntl;
 
 void NoteProcessFiles() {
   processUmask = umask(0);
@@ -178,13 +269,8 @@ Status PosixPlatform::CloseFile(Handle h) {
 
 Status PosixPlatform::DeleteFile(const std::string& name) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  struct stat st;
-  if (lstat(name.c_str(), &st) != 0) return NameStatus(errno, name);
-  if (S_ISDIR(st.st_mode)) return ErrorAccessDenied;
-  if (S_ISREG(st.st_mode) && !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
-  // Windows keeps a file in place while it is our redirected output; so do we,
-  // or every later line would go to a file without a name.
-  if (IsOwnStandardStream(st)) return ErrorSharingViolation;
+  Status refused = RefusedDeletion(name);
+  if (refused != 0) return refused;
   return unlink(name.c_str()) == 0 ? 0 : NameStatus(errno, name);
 }
 
@@ -195,20 +281,30 @@ Status PosixPlatform::StampOf(Handle h, FileStamp& stamp) {
   return 0;
 }
 
-// POSIX cannot keep writers out while it looks: it looks, unlinks, and looks
-// again through its own descriptor. A file that changed in that instant is
-// still whole behind the descriptor and is put back under its name.
+// Windows refuses to delete a file that another program holds open for
+// writing; here a read lease, which the kernel grants only while no process
+// has the file open for writing or mapped writable, tells the same. Our own
+// descriptors on the file are closed by now, or the lease would be refused for them.
 Status PosixPlatform::DeleteIfUnchanged(const std::string& name, const FileStamp& expected) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return NameStatus(errno, name);
-  struct stat st;
-  Status result = fstat(fd, &st) != 0           ? FromErrno(errno)
-                  : StampFrom(st) == expected ? Status(0)
-                                              : Status(ErrorChangedMeanwhile);
-  if (result == 0) result = DeleteFile(name);
-  if (result == 0 && fstat(fd, &st) == 0 && st.st_nlink == 0 && !(StampFrom(st) == expected))
-    result = PutBack(fd, name, st.st_mode);
+  Status result = CompareStamp(fd, expected);
+  if (result == 0) result = RefusedDeletion(name);
+  if (result == 0) {
+    IgnoreLeaseBreakSignal();
+    if (leaseControl(fd, F_SETLEASE, F_RDLCK) == 0) {
+      // A writer may have come and gone between the comparison and the lease.
+      result = CompareStamp(fd, expected);
+      if (result == 0) result = DeleteUnderLease(fd, name);
+      leaseControl(fd, F_SETLEASE, F_UNLCK);
+    } else {
+      int e = errno;
+      result = e == EAGAIN      ? Status(ErrorSharingViolation)
+               : NoLeaseHere(e) ? DeleteLookingAgain(fd, name, expected)
+                                : FromErrno(e);
+    }
+  }
   close(fd);
   return result;
 }

@@ -24,6 +24,10 @@ std::string ParentOf(const std::string& name);       // "." for a bare name
 std::string LastComponent(const std::string& name);  // after the last '/'
 bool HasWriteBit(mode_t mode);                       // any write bit: not read-only
 
+// fcntl with a lease command (F_SETLEASE, F_GETLEASE) and its argument; a test
+// puts its own in place to refuse a lease, or to act while one is held.
+extern int (*leaseControl)(int fd, int command, int argument);
+
 // The program's own path, taken from /proc at start; empty when unknown.
 extern std::string programPath;
 // Takes the umask and the files that standard output and error go to, once at start.

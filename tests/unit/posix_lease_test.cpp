@@ -1,0 +1,126 @@
+// Deleting an original on Linux while other processes hold it open or open it:
+// the read lease that tells it, and the behaviour where no lease can be had.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/posix_internal.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+os::FileStamp StampOfFile(const std::string& path) {
+  os::Handle h = os::InvalidHandle;
+  os::FileStamp stamp;
+  EXPECT_EQ(os::Native().OpenFile(path, os::AccessRead, os::ShareRead, h), 0);
+  EXPECT_EQ(os::Native().StampOf(h, stamp), 0);
+  os::Native().CloseFile(h);
+  return stamp;
+}
+
+// Puts a lease call of the test's in place, and the real one back afterwards.
+class LeaseSeam {
+ public:
+  explicit LeaseSeam(int (*call)(int, int, int)) : saved_(os::posix::leaseControl) { os::posix::leaseControl = call; }
+  ~LeaseSeam() { os::posix::leaseControl = saved_; }
+
+ private:
+  int (*saved_)(int, int, int);
+};
+
+int refusal = 0;  // the errno that a lease is refused with; 0 asks the kernel
+
+int RefusingLease(int fd, int command, int argument) {
+  if (command == F_SETLEASE && argument == F_RDLCK && refusal != 0) return errno = refusal, -1;
+  return fcntl(fd, command, argument);
+}
+
+TEST(LeaseTest, AnOriginalOpenForWritingIsKeptWhereALeaseCanTellIt) {
+  struct Case {
+    int refusal;
+    bool writer;
+    os::Status status;
+  } cases[] = {
+      {0, true, os::ErrorSharingViolation},
+      {0, false, 0},
+      // No lease to be had: deleted as before, writer or not.
+      {EACCES, true, 0},
+      {EINVAL, true, 0},
+      {ENOLCK, true, 0},
+      {EOPNOTSUPP, true, 0},
+      {ENOMEM, true, os::ErrorNotEnoughMemory},
+  };
+  LeaseSeam seam(RefusingLease);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "refused with " << c.refusal << ", writer " << c.writer);
+    TempDir dir;
+    dir.Write("app.log", "line 1\n");
+    dir.Write("app.log.deleting", "a file of that name");
+    std::string path = dir.Path("app.log");
+    os::FileStamp stamp = StampOfFile(path);
+    int writer = c.writer ? open(path.c_str(), O_WRONLY | O_APPEND) : -1;
+    refusal = c.refusal;
+    EXPECT_EQ(os::Native().DeleteIfUnchanged(path, stamp), c.status);
+    bool kept = c.status != 0;
+    EXPECT_EQ(fs::exists(path), kept);
+    if (writer >= 0) {
+      EXPECT_EQ(write(writer, "line 2\n", 7), 7);
+      close(writer);
+    }
+    if (kept) {
+      EXPECT_EQ(dir.Read("app.log"), c.writer ? "line 1\nline 2\n" : "line 1\n");
+    }
+    EXPECT_EQ(dir.Read("app.log.deleting"), "a file of that name");
+    EXPECT_FALSE(fs::exists(dir.Path("app.log.deleting2")));
+  }
+  refusal = 0;
+}
+
+std::string arriving;  // the file a second process opens while the lease is held
+pid_t arrivingWriter = -1;
+bool waitSeen = false;
+
+// Once the lease is granted, starts a process that opens the file for writing
+// and appends a line, and goes on only when that open waits on the lease.
+int LeaseWithArrivingWriter(int fd, int command, int argument) {
+  int result = fcntl(fd, command, argument);
+  if (command != F_SETLEASE || argument != F_RDLCK || result != 0) return result;
+  arrivingWriter = fork();
+  if (arrivingWriter == 0) {
+    int w = open(arriving.c_str(), O_WRONLY | O_APPEND);
+    _exit(w >= 0 && write(w, "line 2\n", 7) == 7 && close(w) == 0 ? 0 : 1);
+  }
+  for (int i = 0; i < 10000 && !waitSeen; ++i) {
+    waitSeen = fcntl(fd, F_GETLEASE) != F_RDLCK;
+    if (!waitSeen) usleep(1000);
+  }
+  return result;
+}
+
+TEST(LeaseTest, AWriterThatOpensDuringTheDeletionWritesToANamedFile) {
+  TempDir dir;
+  dir.Write("app.log", "line 1\n");
+  arriving = dir.Path("app.log");
+  arrivingWriter = -1;
+  waitSeen = false;
+  os::FileStamp stamp = StampOfFile(arriving);
+  os::Status status;
+  {
+    LeaseSeam seam(LeaseWithArrivingWriter);
+    status = os::Native().DeleteIfUnchanged(arriving, stamp);
+  }
+  int exit = -1;
+  ASSERT_EQ(waitpid(arrivingWriter, &exit, 0), arrivingWriter);
+  EXPECT_TRUE(waitSeen);
+  EXPECT_EQ(exit, 0);
+  EXPECT_EQ(status, os::ErrorSharingViolation);
+  EXPECT_EQ(dir.Read("app.log"), "line 1\nline 2\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
