@@ -66,7 +66,7 @@ std::string UsageLine1(std::string_view programPath) {
   std::string line = "Usage: ";
   line += programPath;
   line += " Filepattern [ArchiveDir] [/D]";
-  return line.substr(0, 255);
+  return line.substr(0, MaxArgumentBytes);
 }
 
 bool IsDeleteSwitch(const std::string& argument) { return UpperAscii(argument) == "/D"; }
@@ -100,7 +100,8 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   for (int32_t i = 1; i <= count; ++i) {
     std::string argument = ArgumentAt(i);
     if (argument.size() > MaxArgumentBytes) {
-      WriteLine("Argument " + DecimalText(i) + " is longer than 255 bytes; nothing was archived.");
+      WriteLine("Argument " + DecimalText(i) + " is longer than " + DecimalText(MaxArgumentBytes) +
+                " bytes; nothing was archived.");
       EndProcess(5);
     }
     if (i > 1) later.push_back(std::move(argument));

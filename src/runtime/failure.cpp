@@ -105,13 +105,13 @@ std::shared_ptr<Exception> NewPlainObject(FailureKind kind) {
 
 TextId IoMessage(int32_t status) {
   switch (status) {
-    case 2: return TextFileNotFound;
-    case 3: return TextInvalidFilename;
-    case 4: return TextTooManyOpenFiles;
-    case 5: return TextFileAccessDenied;
-    case 100: return TextReadBeyondEnd;
-    case 101: return TextDiskFull;
-    case 106: return TextInvalidNumericInput;
+    case os::ErrorFileNotFound: return TextFileNotFound;
+    case os::ErrorPathNotFound: return TextInvalidFilename;
+    case os::ErrorTooManyOpenFiles: return TextTooManyOpenFiles;
+    case os::ErrorAccessDenied: return TextFileAccessDenied;
+    case StatusShortRead: return TextReadBeyondEnd;
+    case StatusShortWrite: return TextDiskFull;
+    case StatusInvalidNumericInput: return TextInvalidNumericInput;
     default: return TextIoError;
   }
 }

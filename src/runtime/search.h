@@ -8,8 +8,9 @@
 #include "platform/platform.h"
 
 // Low byte: attributes allowed; second byte: attributes an entry must have.
-constexpr uint32_t FileMask = 0x27;      // no directories, no volume labels
-constexpr uint32_t AnyEntryMask = 0x3F;  // every entry
+// Files of every kind, but no directories and no volume labels:
+constexpr uint32_t FileMask = os::AttrReadOnly | os::AttrHidden | os::AttrSystem | os::AttrArchive;
+constexpr uint32_t AnyEntryMask = FileMask | os::AttrVolume | os::AttrDirectory;  // every entry
 
 struct SearchEntry {
   os::Handle osHandle = os::InvalidHandle;  // InvalidHandle when no search is open
