@@ -57,7 +57,7 @@ std::string UpperAscii(std::string text) {
 }  // namespace
 
 bool IsUsageRequest(int count, const std::string& first) {
-  return count <= 0 || first == "/?" || IsHelpSwitch(first);
+  return count <= 0 || first == "/?" || os::IsHelpSwitch(first);
 }
 
 std::string VersionLine() { return "stowit (Stowbox) " STOWIT_VERSION; }
@@ -93,7 +93,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
 [[noreturn]] void RunArchiver() {
   const int32_t count = ArgumentCount();
   if (IsUsageRequest(count, ArgumentAt(1))) ShowUsage();
-  if (IsVersionSwitch(ArgumentAt(1))) ShowVersion();
+  if (os::IsVersionSwitch(ArgumentAt(1))) ShowVersion();
 
   // A cut argument could name files the user never named, and /D would delete them.
   std::vector<std::string> later;
@@ -109,7 +109,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   const RunOptions options = ReadOptions(later);
 
   const std::string sourceDir = DirectoryPart(ArgumentAt(1));
-  if (ShellExpandsPatterns()) {
+  if (os::ShellMayHaveExpanded()) {
     const std::string file = ExpandedPatternArgument(later, sourceDir);
     if (!file.empty()) RefuseExpandedPattern(file);
   }
