@@ -70,7 +70,11 @@ enum class MoveMethod { Begin = 0, Current = 1, End = 2 };
 extern const char PathDelimiter;      // inserted between a folder and a name
 extern const char* const LineEnd;     // console line end
 extern const std::size_t MaxPathBytes; // longest name a file call accepts
-bool EndsDirectoryPart(char c);       // bytes after which a pattern's directory part ends
+bool EndsDirectoryPart(char c);       // bytes after which a path's folder part ends
+// A path split after the last such byte: the folder part, that byte kept (""
+// for a bare name), and the last name. The one place a path is split.
+std::string_view FolderPart(std::string_view path);
+std::string_view LastName(std::string_view path);
 
 // What the code above asks where the two systems differ: each has one body in
 // win32.cpp and one in posix.cpp, and both go through the platform in use.

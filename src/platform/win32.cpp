@@ -280,11 +280,9 @@ class Win32Platform final : public Platform {
     DWORD n = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, sizeof path);
     if (n == 0) return false;
     offset = address - reinterpret_cast<uintptr_t>(region.AllocationBase);
-    const char* base = path;
-    for (DWORD i = 0; i < n; ++i)
-      if (path[i] == '\\') base = path + i + 1;
-    std::size_t len = strnlen(base, size - 1);
-    memcpy(moduleName, base, len);
+    std::string_view base = LastName(std::string_view(path, n));
+    std::size_t len = base.size() < size - 1 ? base.size() : size - 1;
+    memcpy(moduleName, base.data(), len);
     moduleName[len] = 0;
     return true;
   }
