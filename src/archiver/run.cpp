@@ -36,11 +36,6 @@ void WriteLine(std::string_view text) {
   EndProcess(0);
 }
 
-bool IsPlainFile(const std::string& path) {
-  SearchEntry entry;
-  return OsLookUp(path, FileMask, entry) == 0;  // the mask turns directories away
-}
-
 // An archive folder can never be a plain file: one named as such is a match of
 // the pattern that the shell expanded, and /D would delete only the first of them.
 [[noreturn]] void RefuseExpandedPattern(const std::string& argument) {
@@ -72,9 +67,9 @@ std::string UsageLine1(std::string_view programPath) {
 bool IsDeleteSwitch(const std::string& argument) { return UpperAscii(argument) == "/D"; }
 
 std::string ExpandedPatternArgument(const std::vector<std::string>& laterArguments, const std::string& sourceDir) {
+  auto isFile = [](const std::string& path) { return EntryExists(path, FileMask); };  // the mask turns directories away
   for (const std::string& argument : laterArguments)
-    if (!IsDeleteSwitch(argument) &&
-        (IsPlainFile(argument) || (!sourceDir.empty() && IsPlainFile(sourceDir + argument))))
+    if (!IsDeleteSwitch(argument) && (isFile(argument) || (!sourceDir.empty() && isFile(sourceDir + argument))))
       return argument;
   return {};
 }

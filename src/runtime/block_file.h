@@ -47,8 +47,6 @@ bool RemoveFile(const std::string& path);
 // Deletes the file if it is still in the state `expected`; returns 0, the
 // system's status, or os::ErrorChangedMeanwhile (the file is kept).
 int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected);
-// Creates one directory level; returns 0 or the system's status (os::ErrorAlreadyExists: it exists).
-int32_t MakeDirectory(const std::string& path);
 
 // File-level services that set IoStatus on failure, for the caller to check.
 // Gives a closed file another name, replacing a file of that name.

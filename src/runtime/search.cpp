@@ -84,3 +84,8 @@ int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry) {
   Fill(entry);
   return 0;
 }
+
+bool EntryExists(const std::string& name, uint32_t mask) {
+  SearchEntry entry;
+  return OsLookUp(name, mask, entry) == 0;
+}

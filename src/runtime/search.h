@@ -37,3 +37,6 @@ int32_t OsEndSearch(SearchEntry& entry);
 int32_t SkipToAcceptedEntry(SearchEntry& entry);
 // One entry named literally (never a wildcard reading of the name); holds no handle.
 int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry);
+// The existence test: whether such a look-up finds an entry that `mask`
+// accepts. Any failure is no entry; neither status changes.
+bool EntryExists(const std::string& name, uint32_t mask);
