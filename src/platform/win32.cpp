@@ -25,7 +25,7 @@ bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
 
 // Windows hands the program one command line, which the program splits itself.
 int32_t ArgumentCount() { return CountArguments(Sys().CommandLine()); }
-std::string ArgumentAt(int32_t index) { return ArgumentOf(Sys().CommandLine(), index); }
+std::string ArgumentAt(int32_t index) { return index > 0 ? ArgumentOf(Sys().CommandLine(), index) : std::string(); }
 
 // Windows marks console programs in the executable's header. The whole path,
 // not argument 0: a path cut to 255 bytes would name no file, and the failure

@@ -12,7 +12,6 @@ std::string ArgumentAt(int32_t index) {
     if (os::Sys().ModuleFileName(path) != 0) return {};
     return path.substr(0, MaxArgumentBytes);
   }
-  if (index < 0) return {};
   return os::ArgumentAt(index);
 }
 
