@@ -2,7 +2,6 @@
 
 #include <climits>
 
-#include "runtime/block_file.h"
 #include "runtime/console.h"
 #include "runtime/paths.h"
 #include "runtime/search.h"
@@ -25,11 +24,10 @@ LocalDate ReadLocalDate() {
 bool FolderExists(const std::string& name) {
   std::string copy = name;
   if (EndsWithDelimiter(copy)) copy.pop_back();
-  SearchEntry entry;
-  return OsLookUp(copy, AnyEntryMask, entry) == 0;
+  return EntryExists(copy, AnyEntryMask);
 }
 
-bool CreateFolder(const std::string& path) { return MakeDirectory(path) == 0; }
+bool CreateFolder(const std::string& path) { return os::Sys().CreateDirectory(path) == 0; }
 
 std::string MakeDatedFolder(const std::string& root) {
   LocalDate date = ReadLocalDate();
@@ -39,7 +37,7 @@ std::string MakeDatedFolder(const std::string& root) {
     if (FolderExists(candidate) && sequence < INT32_MAX) continue;
     // Another run may take the name between the test and the creation: then
     // the number is taken, and runs never share a folder.
-    if (MakeDirectory(candidate) == os::ErrorAlreadyExists && sequence < INT32_MAX) continue;
+    if (os::Sys().CreateDirectory(candidate) == os::ErrorAlreadyExists && sequence < INT32_MAX) continue;
     return candidate;
   }
 }

@@ -36,11 +36,6 @@ void WriteLine(std::string_view text) {
   EndProcess(0);
 }
 
-bool IsPlainFile(const std::string& path) {
-  SearchEntry entry;
-  return OsLookUp(path, FileMask, entry) == 0;  // the mask turns directories away
-}
-
 // An archive folder can never be a plain file: one named as such is a match of
 // the pattern that the shell expanded, and /D would delete only the first of them.
 [[noreturn]] void RefuseExpandedPattern(const std::string& argument) {
@@ -57,7 +52,7 @@ std::string UpperAscii(std::string text) {
 }  // namespace
 
 bool IsUsageRequest(int count, const std::string& first) {
-  return count <= 0 || first == "/?" || IsHelpSwitch(first);
+  return count <= 0 || first == "/?" || os::IsHelpSwitch(first);
 }
 
 std::string VersionLine() { return "stowit (Stowbox) " STOWIT_VERSION; }
@@ -66,15 +61,15 @@ std::string UsageLine1(std::string_view programPath) {
   std::string line = "Usage: ";
   line += programPath;
   line += " Filepattern [ArchiveDir] [/D]";
-  return line.substr(0, 255);
+  return line.substr(0, MaxArgumentBytes);
 }
 
 bool IsDeleteSwitch(const std::string& argument) { return UpperAscii(argument) == "/D"; }
 
 std::string ExpandedPatternArgument(const std::vector<std::string>& laterArguments, const std::string& sourceDir) {
+  auto isFile = [](const std::string& path) { return EntryExists(path, FileMask); };  // the mask turns directories away
   for (const std::string& argument : laterArguments)
-    if (!IsDeleteSwitch(argument) &&
-        (IsPlainFile(argument) || (!sourceDir.empty() && IsPlainFile(sourceDir + argument))))
+    if (!IsDeleteSwitch(argument) && (isFile(argument) || (!sourceDir.empty() && isFile(sourceDir + argument))))
       return argument;
   return {};
 }
@@ -93,14 +88,15 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
 [[noreturn]] void RunArchiver() {
   const int32_t count = ArgumentCount();
   if (IsUsageRequest(count, ArgumentAt(1))) ShowUsage();
-  if (IsVersionSwitch(ArgumentAt(1))) ShowVersion();
+  if (os::IsVersionSwitch(ArgumentAt(1))) ShowVersion();
 
   // A cut argument could name files the user never named, and /D would delete them.
   std::vector<std::string> later;
   for (int32_t i = 1; i <= count; ++i) {
     std::string argument = ArgumentAt(i);
     if (argument.size() > MaxArgumentBytes) {
-      WriteLine("Argument " + DecimalText(i) + " is longer than 255 bytes; nothing was archived.");
+      WriteLine("Argument " + DecimalText(i) + " is longer than " + DecimalText(MaxArgumentBytes) +
+                " bytes; nothing was archived.");
       EndProcess(5);
     }
     if (i > 1) later.push_back(std::move(argument));
@@ -108,7 +104,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   const RunOptions options = ReadOptions(later);
 
   const std::string sourceDir = DirectoryPart(ArgumentAt(1));
-  if (ShellExpandsPatterns()) {
+  if (os::ShellMayHaveExpanded()) {
     const std::string file = ExpandedPatternArgument(later, sourceDir);
     if (!file.empty()) RefuseExpandedPattern(file);
   }

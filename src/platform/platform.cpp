@@ -1,4 +1,5 @@
-// What both platforms share: the platform in use, and the argv kept at start.
+// What both platforms share: the platform in use, the argv kept at start, and
+// the splitting of a path by the platform's own directory bytes.
 #include "platform/platform.h"
 
 #include "platform/saved_argv.h"
@@ -25,5 +26,13 @@ int SavedArgvCount() { return savedArgc; }
 const char* SavedArgvAt(int index) {
   return (index >= 0 && index < savedArgc && savedArgv) ? savedArgv[index] : nullptr;
 }
+
+std::string_view FolderPart(std::string_view path) {
+  std::size_t n = path.size();
+  while (n > 0 && !EndsDirectoryPart(path[n - 1])) --n;
+  return path.substr(0, n);
+}
+
+std::string_view LastName(std::string_view path) { return path.substr(FolderPart(path).size()); }
 
 }  // namespace os

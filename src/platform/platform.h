@@ -1,15 +1,19 @@
-// The one place where the operating system is named. Each function stands for
-// one Win32 call, keeps its contract and returns 0 or its Win32 error number, so
-// the code above reads the same on Windows (win32.cpp, the call itself) and on
-// Linux (posix.cpp and its posix_*.cpp siblings, our own layer, which takes as
-// many system calls as a contract needs: opening a file checks first that the
-// name is a plain file, then opens it, then checks the descriptor).
+// The seam: the code above names no operating system. Each Platform method
+// stands for one Win32 call, keeps its contract and returns 0 or its Win32
+// error number, so the code above reads the same on Windows (win32.cpp, the
+// call itself) and on Linux (posix.cpp and its posix_*.cpp siblings, our own
+// layer, which takes as many system calls as a contract needs: opening a file
+// checks first that the name is a plain file, then opens it, then checks the
+// descriptor). Where the systems differ in more than a call, the code above
+// asks what it needs (the arguments, whether this is a console program) and a
+// body in each of those files answers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 namespace os {
 
@@ -66,19 +70,26 @@ enum class MoveMethod { Begin = 0, Current = 1, End = 2 };
 extern const char PathDelimiter;      // inserted between a folder and a name
 extern const char* const LineEnd;     // console line end
 extern const std::size_t MaxPathBytes; // longest name a file call accepts
-bool EndsDirectoryPart(char c);       // bytes after which a pattern's directory part ends
-// Windows hands the program one command line that the program splits itself;
-// POSIX hands it argv as the shell split it.
-extern const bool SplitsCommandLine;
-// The platform's own ways of asking for help, besides "/?" (none on Windows).
-bool IsHelpSwitch(const char* argument);
-// Windows marks console programs in the executable header; POSIX has no such mark.
-extern const bool MarksConsoleInImageHeader;
-// A POSIX shell expands an unquoted pattern before the program sees it;
-// Windows hands the pattern over as typed.
-extern const bool ShellExpandsPatterns;
-// The switch that asks for the version as argument 1; nullptr where there is none.
-extern const char* const VersionSwitch;
+bool EndsDirectoryPart(char c);       // bytes after which a path's folder part ends
+// A path split after the last such byte: the folder part, that byte kept (""
+// for a bare name), and the last name. The one place a path is split.
+std::string_view FolderPart(std::string_view path);
+std::string_view LastName(std::string_view path);
+
+// What the code above asks where the two systems differ: each has one body in
+// win32.cpp and one in posix.cpp, and both go through the platform in use.
+// The arguments after the program name, empty ones never counted; an index
+// runs from 1, and one without an argument gives "".
+int32_t ArgumentCount();
+std::string ArgumentAt(int32_t index);
+// Whether this program writes to a console rather than a window.
+bool IsConsoleProgram();
+// The platform's own ways of asking for help or the version, besides "/?".
+bool IsHelpSwitch(std::string_view argument);
+bool IsVersionSwitch(std::string_view argument);
+// Whether a shell may have expanded a pattern into several arguments before
+// the program saw them.
+bool ShellMayHaveExpanded();
 
 struct FindData {
   uint32_t attributes = 0;

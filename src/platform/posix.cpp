@@ -22,17 +22,35 @@ namespace os {
 const char PathDelimiter = '/';
 const char* const LineEnd = "\n";
 const std::size_t MaxPathBytes = PATH_MAX - 1;
-const bool SplitsCommandLine = false;
-const bool MarksConsoleInImageHeader = false;
-const bool ShellExpandsPatterns = true;
-const char* const VersionSwitch = "--version";
 
 bool EndsDirectoryPart(char c) { return c == '/'; }
 
-// A Linux user who asks for help must not get an empty archive folder instead.
-bool IsHelpSwitch(const char* argument) {
-  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+// argv as the shell split it; an empty entry gives no argument, as an empty
+// quote pair gives none on Windows.
+int32_t ArgumentCount() {
+  int32_t count = 0;
+  for (int i = 1; i < Sys().ArgvCount(); ++i)
+    if (Sys().ArgvAt(i) && *Sys().ArgvAt(i)) ++count;
+  return count;
 }
+
+std::string ArgumentAt(int32_t index) {
+  for (int i = 1; index > 0 && i < Sys().ArgvCount(); ++i) {
+    const char* a = Sys().ArgvAt(i);
+    if (a && *a && --index == 0) return a;
+  }
+  return {};
+}
+
+// No mark to read: a program started here writes to its terminal, or wherever its output goes.
+bool IsConsoleProgram() { return true; }
+
+// A Linux user who asks for help must not get an empty archive folder instead.
+bool IsHelpSwitch(std::string_view argument) { return argument == "--help" || argument == "-h"; }
+bool IsVersionSwitch(std::string_view argument) { return argument == "--version"; }
+
+// The shell expands an unquoted pattern before the program sees it.
+bool ShellMayHaveExpanded() { return true; }
 
 namespace posix {
 

@@ -29,18 +29,6 @@ Status FromErrno(int e) {
   }
 }
 
-std::string ParentOf(const std::string& name) {
-  std::size_t slash = name.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return name.substr(0, slash);
-}
-
-std::string LastComponent(const std::string& name) {
-  std::size_t slash = name.find_last_of('/');
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
 Status MissingNameStatus(const std::string& name) {
   struct stat st;
   if (name.empty()) return ErrorPathNotFound;
@@ -56,7 +44,5 @@ Status NotDirectoryStatus(const std::string& dir) {
 Status NameStatus(int e, const std::string& name) {
   return e == ENOENT ? MissingNameStatus(name) : FromErrno(e);
 }
-
-bool HasWriteBit(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
 
 }  // namespace os::posix

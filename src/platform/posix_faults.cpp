@@ -94,7 +94,7 @@ bool PosixPlatform::LocateCode(uintptr_t address, char* moduleName, std::size_t 
   Dl_info own{};
   std::string path = info.dli_fname ? info.dli_fname : "";
   if (dladdr(reinterpret_cast<void*>(&OnFault), &own) && own.dli_fbase == info.dli_fbase) path = programPath;
-  std::string base = LastComponent(path);
+  std::string_view base = LastName(path);
   std::size_t n = base.size() < size - 1 ? base.size() : size - 1;
   memcpy(moduleName, base.data(), n);
   moduleName[n] = 0;

@@ -2,6 +2,7 @@
 // the platform class, the errno translation and the process facts taken at start.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -20,9 +21,14 @@ Status NotDirectoryStatus(const std::string& dir);
 // FromErrno, with ENOENT told apart as MissingNameStatus does.
 Status NameStatus(int e, const std::string& name);
 
-std::string ParentOf(const std::string& name);       // "." for a bare name
-std::string LastComponent(const std::string& name);  // after the last '/'
-bool HasWriteBit(mode_t mode);                       // any write bit: not read-only
+// The folder that holds `name`, as a system call takes it: "." for a bare name.
+inline std::string ParentOf(std::string_view name) {
+  std::string_view folder = FolderPart(name);
+  if (folder.size() > 1) folder.remove_suffix(1);  // "/" stays: the root
+  return folder.empty() ? "." : std::string(folder);
+}
+// Any write bit: not read-only.
+inline bool HasWriteBit(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
 
 // fcntl with a lease command (F_SETLEASE, F_GETLEASE) and its argument; a test
 // puts its own in place to refuse a lease, or to act while one is held.

@@ -70,7 +70,7 @@ Status NextMatch(Search& s, FindData& found) {
 Status PosixPlatform::StartSearch(const std::string& pattern, Handle& search, FindData& found) {
   search = InvalidHandle;
   if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  std::string last = LastComponent(pattern);
+  std::string last(LastName(pattern));
   if (last.empty()) return ErrorFileNotFound;
   // A name without wildcards is one look-up, never a scan of its directory.
   if (last.find_first_of("*?") == std::string::npos) {
@@ -117,7 +117,7 @@ Status PosixPlatform::LookUp(const std::string& name, FindData& found) {
   struct stat st;
   if (StatEntry(AT_FDCWD, name.c_str(), st) != 0)
     return errno == ENOTDIR ? NotDirectoryStatus(ParentOf(name)) : NameStatus(errno, name);
-  FillFindData(LastComponent(name), st, found);
+  FillFindData(std::string(LastName(name)), st, found);
   return 0;
 }
 

@@ -14,7 +14,11 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : 
 NamePattern::NamePattern(std::string_view component) {
   bool endedInDot = !component.empty() && component.back() == '.';
   while (!component.empty() && (component.back() == '.' || component.back() == ' ')) component.remove_suffix(1);
-  if (component == "*.*") component = "*";
+  // "*.*" is "*" before the trailing dot's rule can make a DOS star of it: "*.*." lists every name too.
+  if (component == "*.*") {
+    component = "*";
+    endedInDot = false;
+  }
   for (std::size_t i = 0; i < component.size(); ++i) {
     char c = component[i];
     char next = i + 1 < component.size() ? component[i + 1] : 0;

@@ -12,7 +12,7 @@ namespace os {
 
 class NamePattern {
  public:
-  // The rewrite: trailing spaces and dots go; "*.*" becomes "*"; '?' becomes
+  // The rewrite: trailing spaces and dots go; "*.*" becomes a plain "*"; '?' becomes
   // a DOS question mark; '*' before a dot (or before a trailing dot that went)
   // a DOS star; '.' before '*' or '?' a DOS dot.
   explicit NamePattern(std::string_view component);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/command_line.h"
+#include "platform/image_header.h"
 #include "platform/platform.h"
 #include "platform/saved_argv.h"
 
@@ -18,14 +20,27 @@ namespace os {
 const char PathDelimiter = '\\';
 const char* const LineEnd = "\r\n";
 const std::size_t MaxPathBytes = MAX_PATH - 1;
-const bool SplitsCommandLine = true;
-const bool MarksConsoleInImageHeader = true;
-const bool ShellExpandsPatterns = false;
-const char* const VersionSwitch = nullptr;
 
 bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
 
-bool IsHelpSwitch(const char*) { return false; }
+// Windows hands the program one command line, which the program splits itself.
+int32_t ArgumentCount() { return CountArguments(Sys().CommandLine()); }
+std::string ArgumentAt(int32_t index) { return index > 0 ? ArgumentOf(Sys().CommandLine(), index) : std::string(); }
+
+// Windows marks console programs in the executable's header. The whole path,
+// not argument 0: a path cut to 255 bytes would name no file, and the failure
+// report would then wait in a message box.
+bool IsConsoleProgram() {
+  std::string path;
+  return Sys().ModuleFileName(path) == 0 && IsConsoleImage(path);
+}
+
+// Only "/?" asks for the usage screen; anything else is a pattern.
+bool IsHelpSwitch(std::string_view) { return false; }
+bool IsVersionSwitch(std::string_view) { return false; }
+
+// The command line reaches the program as typed: no shell expands a pattern.
+bool ShellMayHaveExpanded() { return false; }
 
 namespace {
 
@@ -265,11 +280,9 @@ class Win32Platform final : public Platform {
     DWORD n = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, sizeof path);
     if (n == 0) return false;
     offset = address - reinterpret_cast<uintptr_t>(region.AllocationBase);
-    const char* base = path;
-    for (DWORD i = 0; i < n; ++i)
-      if (path[i] == '\\') base = path + i + 1;
-    std::size_t len = strnlen(base, size - 1);
-    memcpy(moduleName, base, len);
+    std::string_view base = LastName(std::string_view(path, n));
+    std::size_t len = base.size() < size - 1 ? base.size() : size - 1;
+    memcpy(moduleName, base.data(), len);
     moduleName[len] = 0;
     return true;
   }

@@ -170,8 +170,6 @@ void FlushFolderOf(const std::string& path) {
   Store(os::Sys().FlushDirectory(DirectoryPart(path)));
 }
 
-int32_t MakeDirectory(const std::string& path) { return os::Sys().CreateDirectory(path); }
-
 // Kept for completeness and for tests: the run reads and writes each file in order.
 void SeekRecord(BlockFile& f, uint64_t index) {
   if (!OpenForBlocks(f)) return;

@@ -40,18 +40,19 @@ void StampOf(const BlockFile& file, os::FileStamp& stamp);
 // Gives `to` no wider access than `from` has (the permission bits, where the platform has them).
 void CopyAccessRights(const BlockFile& from, BlockFile& to);
 
-// File-level services; they leave IoStatus and SearchStatus alone.
+// File-level services that answer by their result and leave IoStatus and
+// SearchStatus alone.
 bool FilePresent(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Deletes the file if it is still in the state `expected`; returns 0, the
 // system's status, or os::ErrorChangedMeanwhile (the file is kept).
 int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected);
-// Gives a closed file another name, replacing a file of that name; sets IoStatus on failure.
+
+// File-level services that set IoStatus on failure, for the caller to check.
+// Gives a closed file another name, replacing a file of that name.
 void RenameFile(const std::string& from, const std::string& to);
-// Makes the entries of the folder that holds `path` durable; sets IoStatus on failure.
+// Makes the entries of the folder that holds `path` durable.
 void FlushFolderOf(const std::string& path);
-// Creates one directory level; returns 0 or the system's status (os::ErrorAlreadyExists: it exists).
-int32_t MakeDirectory(const std::string& path);
 
 // Kept for completeness and for tests: the run reads and writes each file in order.
 void SeekRecord(BlockFile& file, uint64_t index);

@@ -24,13 +24,6 @@ std::shared_ptr<Exception> PreparedOutOfMemory;
 constexpr uint32_t ThreadNumber = 1;  // the main thread; the tool runs no other
 constexpr uint32_t MessageStyle = 0x10 | 0x2000;  // MB_ICONHAND | MB_TASKMODAL
 
-const char* BaseName(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\') base = p + 1;
-  return base;
-}
-
 [[noreturn]] void FinishProcess() {
   while (ExitHandler) {
     ExitProcedure procedure = ExitHandler;
@@ -105,13 +98,13 @@ std::shared_ptr<Exception> NewPlainObject(FailureKind kind) {
 
 TextId IoMessage(int32_t status) {
   switch (status) {
-    case 2: return TextFileNotFound;
-    case 3: return TextInvalidFilename;
-    case 4: return TextTooManyOpenFiles;
-    case 5: return TextFileAccessDenied;
-    case 100: return TextReadBeyondEnd;
-    case 101: return TextDiskFull;
-    case 106: return TextInvalidNumericInput;
+    case os::ErrorFileNotFound: return TextFileNotFound;
+    case os::ErrorPathNotFound: return TextInvalidFilename;
+    case os::ErrorTooManyOpenFiles: return TextTooManyOpenFiles;
+    case os::ErrorAccessDenied: return TextFileAccessDenied;
+    case StatusShortRead: return TextReadBeyondEnd;
+    case StatusShortWrite: return TextDiskFull;
+    case StatusInvalidNumericInput: return TextInvalidNumericInput;
     default: return TextIoError;
   }
 }
@@ -283,7 +276,8 @@ std::size_t FallbackErrorLine(char (&out)[256], int32_t exitCode, uintptr_t addr
 __attribute__((noinline)) void CheckIoStatus(std::source_location where) {
   if (IoStatus() == 0) return;
   RaiseFailure(FailureKind::InOut, reinterpret_cast<uintptr_t>(__builtin_return_address(0)),
-               SourceLocation{BaseName(where.file_name()), where.line()});
+               // The last name of a NUL-terminated path ends with it, NUL and all.
+               SourceLocation{os::LastName(where.file_name()).data(), where.line()});
 }
 
 std::shared_ptr<Exception> MakeFailureObject(FailureKind kind) {

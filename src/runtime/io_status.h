@@ -18,6 +18,7 @@ enum : int32_t {
   StatusNotClosedOrBlocks = 102,
   StatusNotOpenForBlocks = 103,
   StatusNotOpenForOutput = 105,
+  StatusInvalidNumericInput = 106,  // nothing here reads numbers; the failure texts keep it
 };
 
 enum class FileState : uint32_t {

@@ -9,11 +9,7 @@
 inline char PathDelimiter() { return os::PathDelimiter; }
 
 // The directory part of a pattern: up to and including the last byte that ends it.
-inline std::string DirectoryPart(std::string_view pattern) {
-  std::size_t n = pattern.size();
-  while (n > 0 && !os::EndsDirectoryPart(pattern[n - 1])) --n;
-  return std::string(pattern.substr(0, n));
-}
+inline std::string DirectoryPart(std::string_view pattern) { return std::string(os::FolderPart(pattern)); }
 
 // A name as a record keeps it: up to its first NUL byte, which would end it
 // for the system anyway.

@@ -4,9 +4,12 @@ namespace {
 
 thread_local int32_t searchStatus = 0;
 
+// The attributes that keep an entry out unless the mask allows them; read-only never does.
+constexpr uint32_t Excluding = AnyEntryMask & ~os::AttrReadOnly;
+
 bool Accepted(uint32_t attributes, uint32_t mask) {
   uint32_t required = (mask >> 8) & 0xFF;
-  uint32_t excluded = 0x3E & ~(mask & 0xFF) & ~required;
+  uint32_t excluded = Excluding & ~(mask & 0xFF) & ~required;
   return (attributes & excluded) == 0 && (attributes & required) == required;
 }
 
@@ -80,4 +83,9 @@ int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry) {
   if (!Accepted(entry.osRecord.attributes, mask)) return os::ErrorFileNotFound;
   Fill(entry);
   return 0;
+}
+
+bool EntryExists(const std::string& name, uint32_t mask) {
+  SearchEntry entry;
+  return OsLookUp(name, mask, entry) == 0;
 }

@@ -8,8 +8,9 @@
 #include "platform/platform.h"
 
 // Low byte: attributes allowed; second byte: attributes an entry must have.
-constexpr uint32_t FileMask = 0x27;      // no directories, no volume labels
-constexpr uint32_t AnyEntryMask = 0x3F;  // every entry
+// Files of every kind, but no directories and no volume labels:
+constexpr uint32_t FileMask = os::AttrReadOnly | os::AttrHidden | os::AttrSystem | os::AttrArchive;
+constexpr uint32_t AnyEntryMask = FileMask | os::AttrVolume | os::AttrDirectory;  // every entry
 
 struct SearchEntry {
   os::Handle osHandle = os::InvalidHandle;  // InvalidHandle when no search is open
@@ -36,3 +37,6 @@ int32_t OsEndSearch(SearchEntry& entry);
 int32_t SkipToAcceptedEntry(SearchEntry& entry);
 // One entry named literally (never a wildcard reading of the name); holds no handle.
 int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry);
+// The existence test: whether such a look-up finds an entry that `mask`
+// accepts. Any failure is no entry; neither status changes.
+bool EntryExists(const std::string& name, uint32_t mask);

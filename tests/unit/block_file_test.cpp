@@ -193,10 +193,10 @@ TEST_F(BlockFileTest, DirectoriesAndFilesInTheWrongPlaceGiveTheWin32Numbers) {
   EXPECT_EQ(os::Sys().DeleteFile(dir.Path("sub")), 5u);
   EXPECT_EQ(os::Sys().DeleteFile(dir.Path("missing")), 2u);
   EXPECT_EQ(os::Sys().DeleteFile(underFile), 3u);
-  EXPECT_EQ(MakeDirectory(dir.Path("sub")), 183);
-  EXPECT_EQ(MakeDirectory(dir.Path("plain")), 183);
-  EXPECT_EQ(MakeDirectory(dir.Path("gone") + os::PathDelimiter + "sub"), 3);
-  EXPECT_EQ(MakeDirectory(underFile), 3);
+  EXPECT_EQ(os::Sys().CreateDirectory(dir.Path("sub")), 183);
+  EXPECT_EQ(os::Sys().CreateDirectory(dir.Path("plain")), 183);
+  EXPECT_EQ(os::Sys().CreateDirectory(dir.Path("gone") + os::PathDelimiter + "sub"), 3);
+  EXPECT_EQ(os::Sys().CreateDirectory(underFile), 3);
   SearchEntry entry;
   // The search calls a file in its directory's place an invalid name, unlike the file calls.
   EXPECT_EQ(OsStartSearch(underFile, AnyEntryMask, entry), 123);

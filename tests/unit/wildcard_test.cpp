@@ -18,6 +18,7 @@ const Case cases[] = {
     // "*.*" is "*"; both list every name, dots or not.
     {"*.*", {"a", "a.b", "a.", ".hidden", "x.y.z"}, {}},
     {"*", {"a", "a.b", "a."}, {}},
+    {"*.*.", {"a", "a.b", "a.", ".hidden", "x.y.z"}, {}},
     // A trailing dot makes the star before it a DOS star: no dot but a last one.
     {"*.", {"a", "aa", "a.", "a.b.", "."}, {"a.b", "a.b.c"}},
     {"x*.", {"x", "xa", "xa.b."}, {"xa.b", "a"}},
