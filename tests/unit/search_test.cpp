@@ -4,10 +4,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <sys/utime.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -181,11 +183,15 @@ TEST_F(SearchTest, FileOfFiveGigabytesDatedAfter2038IsListedStampedAndReadToItsE
   // 15 June 2040, 12:00 UTC: the same date in every time zone's local time.
   const time_t june2040 = 2223374400;
 #ifdef _WIN32
-  fs::last_write_time(dir.Path("big.bin"),
-                      std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(june2040))));
+  struct __utimbuf64 times = {june2040, june2040};
+  ASSERT_EQ(_utime64(dir.Path("big.bin").c_str(), &times), 0) << std::strerror(errno);
+  struct __stat64 st;
+  // 32-bit Wine keeps the host's file times in 32 bits.
+  const bool dated = _stat64(dir.Path("big.bin").c_str(), &st) == 0 && st.st_mtime == june2040;
 #else
   const struct timespec times[2] = {{june2040, 0}, {june2040, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, dir.Path("big.bin").c_str(), times, 0), 0) << std::strerror(errno);
+  const bool dated = true;
 #endif
   dir.Write("now.bin", "n");
 
@@ -194,7 +200,9 @@ TEST_F(SearchTest, FileOfFiveGigabytesDatedAfter2038IsListedStampedAndReadToItsE
   ASSERT_EQ(SearchStatus(), 0);
   EXPECT_EQ(entry.name, "big.bin");
   EXPECT_EQ(uint64_t(entry.size), size);
-  EXPECT_EQ(entry.writeTime >> 16, uint32_t((2040 - 1980) << 9 | 6 << 5 | 15));
+  if (dated) {
+    EXPECT_EQ(entry.writeTime >> 16, uint32_t((2040 - 1980) << 9 | 6 << 5 | 15));
+  }
   EXPECT_EQ(PercentOf(uint64_t(entry.size) - 1, uint64_t(entry.size)), 99);
   ContinueSearch(entry);
   EXPECT_EQ(SearchStatus(), 18);
@@ -210,7 +218,9 @@ TEST_F(SearchTest, FileOfFiveGigabytesDatedAfter2038IsListedStampedAndReadToItsE
   StampOf(file, big);
   ASSERT_EQ(IoStatus(), 0);
   EXPECT_EQ(big.size, size);
-  EXPECT_GT(big.writeTime, now.writeTime);
+  if (dated) {
+    EXPECT_GT(big.writeTime, now.writeTime);
+  }
   SeekRecord(file, size - 3);
   EXPECT_FALSE(AtEnd(file));
   char tail[3] = {};
@@ -219,6 +229,7 @@ TEST_F(SearchTest, FileOfFiveGigabytesDatedAfter2038IsListedStampedAndReadToItsE
   EXPECT_TRUE(AtEnd(file));
   CloseBlockFile(file);
   EXPECT_EQ(IoStatus(), 0);
+  if (!dated) GTEST_SKIP() << "all but the date checked: this Wine cannot give a file a date after 2038";
 }
 
 TEST_F(SearchTest, ThousandsOfEntriesAreAllListed) {
