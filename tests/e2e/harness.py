@@ -181,9 +181,5 @@ def skip_unless_posix(reason='a Linux-only behaviour'):
     return unittest.skipUnless(POSIX, reason)
 
 
-def skip_if_emulated(reason):
-    return unittest.skipIf(EMULATED, reason + ' (not under an emulator)')
-
-
 def skip_unless_root(reason='needs root'):
     return unittest.skipUnless(IS_ROOT, reason)
