@@ -29,6 +29,19 @@ void OnFault(int sig, siginfo_t* info, void* context) {
   auto* uc = static_cast<ucontext_t*>(context);
   fault.address = uintptr_t(uc->uc_mcontext.gregs[REG_RIP]);
   write = (uc->uc_mcontext.gregs[REG_ERR] & 2) != 0;
+#elif defined(__aarch64__)
+  // The kernel appends the fault's syndrome to the frame's records; bit 6 (WnR) marks a write.
+  auto* uc = static_cast<ucontext_t*>(context);
+  fault.address = uintptr_t(uc->uc_mcontext.pc);
+  for (auto* record = reinterpret_cast<const _aarch64_ctx*>(uc->uc_mcontext.__reserved);
+       record->magic != 0 && record->size != 0;
+       record = reinterpret_cast<const _aarch64_ctx*>(reinterpret_cast<const char*>(record) + record->size))
+    if (record->magic == ESR_MAGIC) write = (reinterpret_cast<const esr_context*>(record)->esr & (1u << 6)) != 0;
+#elif defined(__arm__)
+  // The fault status register of a data abort: bit 11 (WnR) marks a write.
+  auto* uc = static_cast<ucontext_t*>(context);
+  fault.address = uintptr_t(uc->uc_mcontext.arm_pc);
+  write = (uc->uc_mcontext.error_code & (1u << 11)) != 0;
 #else
   (void)context;
 #endif
@@ -42,6 +55,11 @@ void OnFault(int sig, siginfo_t* info, void* context) {
         case FPE_FLTUND: fault.code = ExceptionFltUnderflow; break;
         case FPE_FLTRES: fault.code = ExceptionFltInexactResult; break;
         case FPE_FLTSUB: fault.code = ExceptionArrayBoundsExceeded; break;
+#if defined(__arm__)
+        // Base ARMv7 has no division instruction: the runtime's helper raises
+        // SIGFPE itself on a zero divisor.
+        case SI_TKILL: fault.code = ExceptionIntDivideByZero; break;
+#endif
         default: fault.code = ExceptionFltInvalidOperation; break;
       }
       break;

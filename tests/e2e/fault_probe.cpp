@@ -46,7 +46,9 @@ __attribute__((noinline)) int Recurse(int depth, int limit) {
 }
 
 volatile uintptr_t nowhere = 16;
-volatile std::size_t tooMuch = SIZE_MAX / 2;
+// More than any heap gives (over PTRDIFF_MAX): half the address space may
+// well be granted to a 32-bit program.
+volatile std::size_t tooMuch = SIZE_MAX / 2 + 1;
 
 void Probe() {
   std::string mode = Mode();

@@ -1,8 +1,9 @@
-"""Runs the real program (natively, or under Wine for the Windows build) in a
-fresh temporary directory, and describes the platform's conventions, so that
-each test is written once for both platforms."""
+"""Runs the real program (natively, under Wine for a Windows build, under the
+emulator for a cross build) in a fresh temporary directory, and describes the
+platform's conventions, so that each test is written once for both platforms."""
 import datetime
 import os
+import shlex
 import shutil
 import subprocess
 import tempfile
@@ -11,7 +12,10 @@ import unittest
 PLATFORM = os.environ.get('STOWIT_PLATFORM', 'posix')
 PROGRAM = os.environ.get('STOWIT_PROGRAM', '')
 PROBE = os.environ.get('STOWIT_PROBE', '')
-WINE = os.environ.get('STOWIT_WINE', 'wine')
+# What starts a program of this build, shell-quoted: scripts/wine-run, the
+# emulator of a cross build, or nothing for a native one.
+RUNNER = shlex.split(os.environ.get('STOWIT_RUNNER', ''))
+EMULATED = bool(RUNNER) and PLATFORM != 'windows'  # a cross build under qemu-user
 WINDOWS = PLATFORM == 'windows'
 POSIX = not WINDOWS
 SEP = '\\' if WINDOWS else '/'
@@ -38,7 +42,7 @@ class Result:
 
 
 def command(program, args):
-    return ([WINE, program] if WINDOWS else [program]) + list(args)
+    return RUNNER + [program] + list(args)
 
 
 def run(args, cwd, program=None, timeout=180, stdout=subprocess.PIPE, **kw):

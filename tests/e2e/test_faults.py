@@ -91,7 +91,7 @@ class UnwritableStandardOutput(FaultTest):
 class ClosedStandardOutput(FaultTest):
     def closed(self, program, *args):
         """Runs the program with descriptor 1 closed before it starts."""
-        return subprocess.run(['/bin/sh', '-c', 'exec "$0" "$@" >&-', program] + list(args),
+        return subprocess.run(['/bin/sh', '-c', 'exec "$@" >&-', 'sh'] + command(program, args),
                               cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
 
     def test_run_ends_at_first_line_and_no_file_gets_console_text(self):
