@@ -148,9 +148,12 @@ class Platform {
   virtual Status StampOf(Handle h, FileStamp& stamp) = 0;  // GetFileInformationByHandle / fstat
   virtual Status DeleteFile(const std::string& name) = 0;
   // Deletes the file only while it is still in the state `expected` says, else
-  // keeps it and returns ErrorChangedMeanwhile. No writer may slip in between
-  // the comparison and the deletion (Windows denies write sharing meanwhile;
-  // POSIX looks again after the unlink and puts back a file that changed).
+  // keeps it and returns ErrorChangedMeanwhile; one that another program holds
+  // open for writing is kept with ErrorSharingViolation. No writer may slip in
+  // between the comparison and the deletion (Windows denies write sharing
+  // meanwhile; POSIX holds a read lease and moves the name aside first, or,
+  // where no lease can be had, looks again after the unlink and puts back a
+  // file that changed).
   virtual Status DeleteIfUnchanged(const std::string& name, const FileStamp& expected) = 0;
   virtual Status RenameFile(const std::string& from, const std::string& to) = 0;  // MoveFileExA, replacing, write-through
   virtual Status CreateDirectory(const std::string& name) = 0;
