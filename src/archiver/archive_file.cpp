@@ -1,11 +1,13 @@
 #include "archiver/archive_file.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
 #include "runtime/block_file.h"
 #include "runtime/console.h"
 #include "runtime/failure.h"
+#include "runtime/folder.h"
 #include "runtime/io_status.h"
 #include "runtime/progress.h"
 
@@ -18,38 +20,55 @@ __attribute__((noinline)) std::unique_ptr<char[]> TakeCopyBuffer() {
   return buffer;
 }
 
-}  // namespace
+void WriteLine(const char* what, const std::string& path) {
+  WriteText(StandardOutput, what);
+  WriteText(StandardOutput, path);
+  EndLine(StandardOutput);
+  CheckIoStatus();
+}
 
-void ArchiveFile(const std::string& source, const std::string& destination, bool deleteAfter) {
-  if (!FilePresent(source)) return;
-  BlockFile from, to;
-  BindName(from, source);
-
-  OpenExisting(from, 1);
-  if (TakeIoStatus() != 0) {
-    WriteText(StandardOutput, "Can't Open file : ");
-    WriteText(StandardOutput, source);
-    EndLine(StandardOutput);
-    CheckIoStatus();
-    return;
-  }
-
-  // The copy carries the original's name only once it is complete: a run cut
-  // short leaves a name that says so, never a short file that looks whole.
+// Creates the copy exclusively under a working name that no file has yet,
+// and returns that name.
+std::string CreatePartial(BlockFile& to, const HeldName& destination) {
+  const bool fits = os::LastName(destination.name).size() + std::strlen(PartialSuffix) + 3 <= os::MaxNameBytes;
+  const std::string base =
+      fits ? destination.name + PartialSuffix : std::string(os::FolderPart(destination.name)) + ShortPartialName;
   std::string partial;
   for (int32_t attempt = 1;; ++attempt) {
-    partial = destination + PartialSuffix + (attempt > 1 ? DecimalText(attempt) : "");
-    BindName(to, partial);
+    partial = base + (attempt > 1 ? DecimalText(attempt) : "");
+    BindName(to, partial, destination.folder);
     CreateNew(to, 1);
     if (IoStatus() != os::ErrorFileExists || attempt == MaxPartialAttempts) break;
     TakeIoStatus();
   }
   CheckIoStatus();
+  return partial;
+}
+
+}  // namespace
+
+void ArchiveFile(const HeldName& source, const HeldName& destination, bool deleteAfter) {
+  if (!FilePresent(source.name, source.folder)) return;
+  BlockFile from, to;
+  BindName(from, source.name, source.folder);
+
+  // The state of the original that the copy will hold, taken as it is opened,
+  // before its first byte is read: any write from then on (in place,
+  // appended, cut) shows as a change, and the original is then kept.
+  os::FileStamp opened;
+  OpenExisting(from, 1, deleteAfter ? &opened : nullptr);
+  if (TakeIoStatus() != 0) {
+    WriteLine("Can't Open file : ", source.Shown());
+    return;
+  }
+
+  // The copy carries the original's name only once it is complete: a run cut
+  // short leaves a name that says so, never a short file that looks whole.
+  const std::string partial = CreatePartial(to, destination);
   CopyAccessRights(from, to);
   CheckIoStatus();
 
   std::unique_ptr<char[]> buffer = TakeCopyBuffer();
-  uint64_t copied = 0;
   for (;;) {
     bool atEnd = AtEnd(from);
     CheckIoStatus();
@@ -66,18 +85,10 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
     // A copy cut short (a full disk) must never pass for complete.
     if (written != count) SetIoStatus(StatusShortWrite);
     CheckIoStatus();
-    copied += count;
     ReportCopied(count);
   }
 
-  // The state of the original that the copy holds, to compare before deleting
-  // it: which file, its last write when the loop ended, and the bytes copied
-  // (a write after the last end test makes the file longer than that).
-  os::FileStamp copiedState;
   if (deleteAfter) {
-    StampOf(from, copiedState);
-    CheckIoStatus();
-    copiedState.size = copied;
     FlushBlockFile(to);
     CheckIoStatus();
   }
@@ -86,19 +97,25 @@ void ArchiveFile(const std::string& source, const std::string& destination, bool
   CloseBlockFile(to);
   CheckIoStatus();
   buffer.reset();
-  RenameFile(partial, destination);
+  RenameFile(partial, destination.name, destination.folder);
+  // Never in another file's place: on a folder that ignores case, A.LOG and
+  // a.log are one name, and the second copy would take the first one's place.
+  if (IoStatus() == os::ErrorAlreadyExists) {
+    TakeIoStatus();
+    RemoveFile(partial, destination.folder);
+    WriteLine("Original kept, name taken in archive : ", source.Shown());
+    return;
+  }
   CheckIoStatus();
   if (!deleteAfter) return;
 
   // The copy's folder entry must be durable too before the original goes.
-  FlushFolderOf(destination);
+  FlushFolder(destination.folder);
   CheckIoStatus();
-  const int32_t removed = RemoveIfUnchanged(source, copiedState);
+  std::string keptAs;
+  const int32_t removed = RemoveIfUnchanged(source.name, source.folder, opened, keptAs);
   if (removed == 0) return;
-  // A writer that appended meanwhile keeps its original; the copy stays as the snapshot it is.
-  WriteText(StandardOutput,
-            removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : " : "Can't Delete file : ");
-  WriteText(StandardOutput, source);
-  EndLine(StandardOutput);
-  CheckIoStatus();
+  // A writer that changed the original keeps it; the copy stays as the snapshot it is.
+  WriteLine(removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : " : "Can't Delete file : ",
+            source.Shown() + (keptAs.empty() ? "" : " (kept as " + source.shownFolder + keptAs + ")"));
 }

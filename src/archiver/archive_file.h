@@ -6,10 +6,22 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 constexpr uint32_t CopyBlockSize = 16384;
 // A copy is written under its name with this suffix (then 2, 3, ... when taken)
-// and renamed when complete.
+// and renamed when complete; a name too long for the suffix is written under
+// ShortPartialName instead.
 constexpr const char* PartialSuffix = ".partial";
+constexpr const char* ShortPartialName = "stowit-copy.partial";
 constexpr int32_t MaxPartialAttempts = 100;
 
-void ArchiveFile(const std::string& source, const std::string& destination, bool deleteAfter);
+// A file named within a held folder, and the path that the report shows for that folder.
+struct HeldName {
+  os::Handle folder = os::CurrentFolder;
+  std::string name;
+  std::string shownFolder;
+  std::string Shown() const { return shownFolder + name; }
+};
+
+void ArchiveFile(const HeldName& source, const HeldName& destination, bool deleteAfter);

@@ -4,7 +4,6 @@
 
 #include "runtime/console.h"
 #include "runtime/paths.h"
-#include "runtime/search.h"
 
 namespace {
 
@@ -21,23 +20,29 @@ LocalDate ReadLocalDate() {
   return LocalDate{today.year, today.month, today.day};
 }
 
-bool FolderExists(const std::string& name) {
-  std::string copy = name;
-  if (EndsWithDelimiter(copy)) copy.pop_back();
-  return EntryExists(copy, AnyEntryMask);
+Folder OpenArchiveRoot(const std::string& root, Folder& parent) {
+  // A root written with a delimiter at its end names the folder before it.
+  std::string_view trimmed = root;
+  while (trimmed.size() > 1 && EndsWithDelimiter(trimmed)) trimmed.remove_suffix(1);
+  const std::string name(os::LastName(trimmed));
+  parent = OpenFolder(std::string(os::FolderPart(trimmed)));
+  if (!parent.Held()) return parent;
+  Folder made = CreateFolder(parent.handle, name);
+  return made.Held() ? made : OpenFolder(name, parent.handle);
 }
 
-bool CreateFolder(const std::string& path) { return os::Sys().CreateDirectory(path) == 0; }
-
-std::string MakeDatedFolder(const std::string& root) {
+std::string MakeDatedFolder(const std::string& root, const Folder& held, Folder& dated) {
   LocalDate date = ReadLocalDate();
-  std::string prefix = root + PathDelimiter() + DecimalText(date.year) + TwoDigits(date.month) + TwoDigits(date.day);
-  for (int32_t sequence = 1;; ++sequence) {
-    std::string candidate = prefix + TwoDigits(sequence);
-    if (FolderExists(candidate) && sequence < INT32_MAX) continue;
-    // Another run may take the name between the test and the creation: then
-    // the number is taken, and runs never share a folder.
-    if (os::Sys().CreateDirectory(candidate) == os::ErrorAlreadyExists && sequence < INT32_MAX) continue;
-    return candidate;
+  std::string prefix = DecimalText(date.year) + TwoDigits(date.month) + TwoDigits(date.day);
+  std::string name = prefix + "01";
+  dated = Folder{};
+  dated.status = held.status;
+  // Creating is the test: any entry of the name (a folder, a file, a link)
+  // takes its number, and another run that makes it first moves this one on.
+  for (int32_t sequence = 1; held.Held(); ++sequence) {
+    name = prefix + TwoDigits(sequence);
+    dated = CreateFolder(held.handle, name);
+    if (dated.status != os::ErrorAlreadyExists || sequence == INT32_MAX) break;
   }
+  return root + PathDelimiter() + name;
 }

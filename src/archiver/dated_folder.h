@@ -1,18 +1,22 @@
-// Each run's own folder below the archive root: YYYYMMDDnn, the lowest free nn.
+// The run's archive folders: the root, made if it is missing, and in it each
+// run's own folder, YYYYMMDDnn with the lowest free nn. Both are held open,
+// so that every copy lands in the folder that was made for it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "runtime/folder.h"
 
 struct LocalDate {
   int32_t year = 0, month = 0, day = 0;
 };
 
 LocalDate ReadLocalDate();
-// True when any entry (directory or file) of that name exists.
-bool FolderExists(const std::string& name);
-// Creates one directory level; true when it was created.
-bool CreateFolder(const std::string& path);
-// Chooses, creates and returns the run's folder; returns the path even when it
-// could not be made.
-std::string MakeDatedFolder(const std::string& root);
+
+// The archive root held, made first if it is missing (one level; the result
+// of that creation is ignored). `parent` holds the folder that it is in.
+Folder OpenArchiveRoot(const std::string& root, Folder& parent);
+// Chooses and creates the run's folder in the held root, and holds it in
+// `dated`; returns its path below `root`, also when it could not be made.
+std::string MakeDatedFolder(const std::string& root, const Folder& held, Folder& dated);

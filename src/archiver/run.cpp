@@ -6,6 +6,7 @@
 #include "runtime/block_file.h"
 #include "runtime/console.h"
 #include "runtime/failure.h"
+#include "runtime/folder.h"
 #include "runtime/paths.h"
 #include "runtime/progress.h"
 #include "runtime/search.h"
@@ -41,6 +42,24 @@ void WriteLine(std::string_view text) {
 [[noreturn]] void RefuseExpandedPattern(const std::string& argument) {
   WriteLine(argument + " is a file, not an archive folder; quote the pattern (for example: stowit '*.log')");
   EndProcess(5);
+}
+
+// How a search starts that finds nothing there: no such file, folder or
+// drive, no more files, or a pattern that is no valid name. Anything else
+// (access denied, an I/O error) means that what is there could not be seen.
+bool NothingThere(int32_t status) {
+  switch (status) {
+    case 0:
+    case os::ErrorFileNotFound:
+    case os::ErrorPathNotFound:
+    case os::ErrorInvalidDrive:
+    case os::ErrorNoMoreFiles:
+    case os::ErrorInvalidName:
+    case os::ErrorBadPathname:
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::string UpperAscii(std::string text) {
@@ -90,13 +109,16 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   if (IsUsageRequest(count, ArgumentAt(1))) ShowUsage();
   if (os::IsVersionSwitch(ArgumentAt(1))) ShowVersion();
 
-  // A cut argument could name files the user never named, and /D would delete them.
+  // A cut argument could name files the user never named, and /D would delete
+  // them; an empty one (a script's unset variable) would shift the others.
   std::vector<std::string> later;
   for (int32_t i = 1; i <= count; ++i) {
     std::string argument = ArgumentAt(i);
-    if (argument.size() > MaxArgumentBytes) {
-      WriteLine("Argument " + DecimalText(i) + " is longer than " + DecimalText(MaxArgumentBytes) +
-                " bytes; nothing was archived.");
+    if (argument.size() > MaxArgumentBytes || argument.empty()) {
+      WriteLine("Argument " + DecimalText(i) +
+                (argument.empty() ? std::string(" is empty")
+                                  : " is longer than " + DecimalText(MaxArgumentBytes) + " bytes") +
+                "; nothing was archived.");
       EndProcess(5);
     }
     if (i > 1) later.push_back(std::move(argument));
@@ -108,24 +130,37 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
     const std::string file = ExpandedPatternArgument(later, sourceDir);
     if (!file.empty()) RefuseExpandedPattern(file);
   }
+  // Held from here to the end: the folder listed is the folder where each
+  // original is opened and deleted, and each copy goes to the folder made for it.
+  const Folder source = OpenFolder(sourceDir);
   const std::string archiveRoot = sourceDir + options.archiveDir;
-  CreateFolder(archiveRoot);
-  const std::string datedFolder = MakeDatedFolder(archiveRoot);
+  Folder rootParent, dated;
+  const Folder root = OpenArchiveRoot(archiveRoot, rootParent);
+  const std::string datedFolder = MakeDatedFolder(archiveRoot, root, dated);
 
   WriteLine("Archive folder : " + datedFolder);
   if (options.deleteOriginals) WriteLine("Original files will be deleted after archiving");
-  if (options.deleteOriginals && FolderExists(datedFolder)) {
+  if (options.deleteOriginals && dated.Held()) {
     // Each copy's entry is made durable before its original goes; the new
     // folders' own entries must be too, or a power cut could still lose them.
-    FlushFolderOf(datedFolder);
+    FlushFolder(root.handle);
     CheckIoStatus();
-    FlushFolderOf(archiveRoot);
+    FlushFolder(rootParent.handle);
     CheckIoStatus();
   }
 
   int32_t fileCount = 0;
   SearchEntry entry;
-  StartSearch(ArgumentAt(1), FileMask, entry);
+  if (source.Held())
+    StartSearch(ArgumentAt(1), FileMask, entry, source.handle);
+  else
+    SetSearchStatus(source.status);
+  // Only a pattern that names nothing there is "nothing matched": a folder
+  // that cannot be read must not pass for an empty one.
+  if (!NothingThere(SearchStatus())) {
+    SetIoStatus(SearchStatus());
+    CheckIoStatus();
+  }
   while (SearchStatus() == 0) {
     ++fileCount;
     WriteText(StandardOutput, "File ");
@@ -140,7 +175,9 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
     CheckIoStatus();
     {
       CopyProgress progress(entry.size);
-      ArchiveFile(sourceDir + entry.name, datedFolder + PathDelimiter() + entry.name, options.deleteOriginals);
+      ArchiveFile(HeldName{source.handle, entry.name, sourceDir},
+                  HeldName{dated.handle, entry.name, datedFolder + PathDelimiter()},
+                  options.deleteOriginals);
     }
     ContinueSearch(entry);
   }

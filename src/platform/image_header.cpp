@@ -9,7 +9,7 @@ namespace os {
 bool IsConsoleImage(const std::string& path) {
   Platform& sys = Sys();
   Handle h;
-  if (sys.OpenFile(path, AccessRead, ShareRead | ShareWrite, h) != 0) return false;
+  if (sys.OpenFile(CurrentFolder, path, AccessRead, ShareRead | ShareWrite, h, nullptr) != 0) return false;
   unsigned char buffer[248] = {};
   bool failed = false;
   uint32_t done = 0;

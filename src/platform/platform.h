@@ -20,6 +20,9 @@ namespace os {
 using Status = int32_t;  // 0, or a Win32 error number (all fit; GetLastError's DWORD is converted once)
 using Handle = intptr_t;
 constexpr Handle InvalidHandle = -1;
+// Stands for the working folder where a held folder is asked for: a name
+// relative to it, or a full path, is a path as the system takes it.
+constexpr Handle CurrentFolder = -100;
 
 // Win32 error numbers that the layers above (and the POSIX layer) name.
 enum : Status {
@@ -29,6 +32,7 @@ enum : Status {
   ErrorAccessDenied = 5,
   ErrorInvalidHandle = 6,
   ErrorNotEnoughMemory = 8,
+  ErrorInvalidDrive = 15,
   ErrorNoMoreFiles = 18,
   ErrorSharingViolation = 32,
   ErrorFileExists = 80,  // CREATE_NEW on a name that is taken
@@ -37,6 +41,7 @@ enum : Status {
   ErrorDiskFull = 112,
   ErrorInvalidName = 123,
   ErrorDirNotEmpty = 145,
+  ErrorBadPathname = 161,
   ErrorAlreadyExists = 183,
   ErrorFilenameExcedRange = 206,
   ErrorNoData = 232,
@@ -69,7 +74,8 @@ enum class MoveMethod { Begin = 0, Current = 1, End = 2 };
 // The platform's naming conventions.
 extern const char PathDelimiter;      // inserted between a folder and a name
 extern const char* const LineEnd;     // console line end
-extern const std::size_t MaxPathBytes; // longest name a file call accepts
+extern const std::size_t MaxPathBytes; // longest path a call by path accepts
+constexpr std::size_t MaxNameBytes = 255; // longest name of one entry that every file system takes
 bool EndsDirectoryPart(char c);       // bytes after which a path's folder part ends
 // A path split after the last such byte: the folder part, that byte kept (""
 // for a bare name), and the last name. The one place a path is split.
@@ -78,8 +84,8 @@ std::string_view LastName(std::string_view path);
 
 // What the code above asks where the two systems differ: each has one body in
 // win32.cpp and one in posix.cpp, and both go through the platform in use.
-// The arguments after the program name, empty ones never counted; an index
-// runs from 1, and one without an argument gives "".
+// The arguments after the program name (an empty one only where the system
+// can pass one: Linux); an index runs from 1, and one without an argument gives "".
 int32_t ArgumentCount();
 std::string ArgumentAt(int32_t index);
 // Whether this program writes to a console rather than a window.
@@ -135,36 +141,49 @@ class Platform {
   // A terminal or console that a person reads; the null device is a character device but no terminal.
   virtual bool IsTerminal(Handle h) = 0;               // GetConsoleMode succeeds
 
-  // Files.
-  virtual Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;    // OPEN_EXISTING
-  virtual Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;  // CREATE_ALWAYS
-  virtual Status CreateNewFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;  // CREATE_NEW: 80 when taken
+  // Files and folders, each named relative to a folder that the caller holds
+  // open (OpenFolder, CreateFolder), or to CurrentFolder, which takes the name
+  // as a path. A held folder is the one that was opened, wherever its path
+  // points later: what is made or deleted in it stays in it.
+  // OPEN_EXISTING; `openedAs`, where given, receives the file's state as it was opened.
+  virtual Status OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out,
+                          FileStamp* openedAs) = 0;
+  virtual Status CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;  // CREATE_ALWAYS
+  virtual Status CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) = 0;  // CREATE_NEW: 80 when taken
   virtual Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) = 0;
   virtual Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) = 0;
   virtual Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) = 0;
   virtual Status FlushFile(Handle h) = 0;              // FlushFileBuffers / fdatasync
   virtual Status CopyAccessRights(Handle from, Handle to) = 0;  // POSIX permission bits; nothing on Windows
-  virtual Status CloseFile(Handle h) = 0;
+  virtual Status CloseFile(Handle h) = 0;              // files, folders and searches' own handles alike
   virtual Status StampOf(Handle h, FileStamp& stamp) = 0;  // GetFileInformationByHandle / fstat
-  virtual Status DeleteFile(const std::string& name) = 0;
-  // Deletes the file only while it is still in the state `expected` says, else
-  // keeps it and returns ErrorChangedMeanwhile; one that another program holds
-  // open for writing is kept with ErrorSharingViolation. No writer may slip in
-  // between the comparison and the deletion (Windows denies write sharing
-  // meanwhile; POSIX holds a read lease and moves the name aside first, or,
-  // where no lease can be had, looks again after the unlink and puts back a
-  // file that changed).
-  virtual Status DeleteIfUnchanged(const std::string& name, const FileStamp& expected) = 0;
-  virtual Status RenameFile(const std::string& from, const std::string& to) = 0;  // MoveFileExA, replacing, write-through
-  virtual Status CreateDirectory(const std::string& name) = 0;
-  virtual Status FlushDirectory(const std::string& name) = 0;  // makes new entries durable (POSIX); "" is the current folder
+  virtual Status DeleteFile(Handle folder, const std::string& name) = 0;
+  // Deletes the file only while it is the file and the state `expected`
+  // says, else keeps it and returns ErrorChangedMeanwhile; one that another
+  // program holds open for writing is kept with ErrorSharingViolation. Should
+  // the file be left under another name than its own, `keptAs` gives that
+  // name (relative to the folder); it is empty otherwise. How each platform
+  // keeps writers out meanwhile, and what it cannot: win32.cpp, posix_delete.cpp.
+  virtual Status DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
+                                   std::string& keptAs) = 0;
+  // Never replaces a file: ErrorAlreadyExists when `to` is taken.
+  virtual Status RenameFile(Handle folder, const std::string& from, const std::string& to) = 0;
+  // A folder to hold: opened, or created (one level) and opened, ErrorAlreadyExists
+  // when the name is taken. A symbolic link (a reparse point) on the way is
+  // followed only when root (SYSTEM, Administrators) or the user who runs the
+  // program owns it; another's is ErrorPathNotFound.
+  virtual Status OpenFolder(Handle parent, const std::string& name, Handle& out) = 0;
+  virtual Status CreateFolder(Handle parent, const std::string& name, Handle& out) = 0;
+  virtual Status FlushFolder(Handle folder) = 0;       // makes its new entries durable (POSIX)
 
-  // Directory search. A pattern's last component may hold * and ?.
-  virtual Status StartSearch(const std::string& pattern, Handle& search, FindData& found) = 0;  // FindFirstFileA
+  // Directory search. A pattern's last component may hold * and ?. Given a
+  // held folder, the search lists that folder (Windows: the pattern's, which
+  // the held handle keeps in place).
+  virtual Status StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) = 0;  // FindFirstFileA
   virtual Status ContinueSearch(Handle search, FindData& found) = 0;                            // FindNextFileA
   virtual Status EndSearch(Handle search) = 0;                                                  // FindClose
   // One named entry, the name taken literally.
-  virtual Status LookUp(const std::string& name, FindData& found) = 0;
+  virtual Status LookUp(Handle folder, const std::string& name, FindData& found) = 0;
 
   // Clock, code pages, texts.
   virtual LocalDate Today() = 0;                      // GetLocalTime
@@ -207,9 +226,11 @@ class PlatformDecorator : public Platform {
   Handle StdHandle(StdStream which) override { return inner_.StdHandle(which); }
   DeviceClass HandleDeviceClass(Handle h) override { return inner_.HandleDeviceClass(h); }
   bool IsTerminal(Handle h) override { return inner_.IsTerminal(h); }
-  Status OpenFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.OpenFile(n, a, s, out); }
-  Status CreateFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateFile(n, a, s, out); }
-  Status CreateNewFile(const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateNewFile(n, a, s, out); }
+  Status OpenFile(Handle d, const std::string& n, uint32_t a, uint32_t s, Handle& out, FileStamp* o) override {
+    return inner_.OpenFile(d, n, a, s, out, o);
+  }
+  Status CreateFile(Handle d, const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateFile(d, n, a, s, out); }
+  Status CreateNewFile(Handle d, const std::string& n, uint32_t a, uint32_t s, Handle& out) override { return inner_.CreateNewFile(d, n, a, s, out); }
   Status SetPosition(Handle h, int64_t d, MoveMethod m, uint64_t& p) override { return inner_.SetPosition(h, d, m, p); }
   Status ReadFile(Handle h, void* b, uint32_t c, uint32_t& done) override { return inner_.ReadFile(h, b, c, done); }
   Status WriteFile(Handle h, const void* b, uint32_t c, uint32_t& done) override { return inner_.WriteFile(h, b, c, done); }
@@ -217,15 +238,18 @@ class PlatformDecorator : public Platform {
   Status CopyAccessRights(Handle from, Handle to) override { return inner_.CopyAccessRights(from, to); }
   Status CloseFile(Handle h) override { return inner_.CloseFile(h); }
   Status StampOf(Handle h, FileStamp& st) override { return inner_.StampOf(h, st); }
-  Status DeleteFile(const std::string& n) override { return inner_.DeleteFile(n); }
-  Status DeleteIfUnchanged(const std::string& n, const FileStamp& e) override { return inner_.DeleteIfUnchanged(n, e); }
-  Status RenameFile(const std::string& f, const std::string& t) override { return inner_.RenameFile(f, t); }
-  Status CreateDirectory(const std::string& n) override { return inner_.CreateDirectory(n); }
-  Status FlushDirectory(const std::string& n) override { return inner_.FlushDirectory(n); }
-  Status StartSearch(const std::string& p, Handle& s, FindData& f) override { return inner_.StartSearch(p, s, f); }
+  Status DeleteFile(Handle d, const std::string& n) override { return inner_.DeleteFile(d, n); }
+  Status DeleteIfUnchanged(Handle d, const std::string& n, const FileStamp& e, std::string& k) override {
+    return inner_.DeleteIfUnchanged(d, n, e, k);
+  }
+  Status RenameFile(Handle d, const std::string& f, const std::string& t) override { return inner_.RenameFile(d, f, t); }
+  Status OpenFolder(Handle p, const std::string& n, Handle& out) override { return inner_.OpenFolder(p, n, out); }
+  Status CreateFolder(Handle p, const std::string& n, Handle& out) override { return inner_.CreateFolder(p, n, out); }
+  Status FlushFolder(Handle d) override { return inner_.FlushFolder(d); }
+  Status StartSearch(Handle d, const std::string& p, Handle& s, FindData& f) override { return inner_.StartSearch(d, p, s, f); }
   Status ContinueSearch(Handle s, FindData& f) override { return inner_.ContinueSearch(s, f); }
   Status EndSearch(Handle s) override { return inner_.EndSearch(s); }
-  Status LookUp(const std::string& n, FindData& f) override { return inner_.LookUp(n, f); }
+  Status LookUp(Handle d, const std::string& n, FindData& f) override { return inner_.LookUp(d, n, f); }
   LocalDate Today() override { return inner_.Today(); }
   void AnsiToOem(char* b, std::size_t c) override { inner_.AnsiToOem(b, c); }
   std::size_t LoadText(uint32_t id, char* b, std::size_t s) override { return inner_.LoadText(id, b, s); }

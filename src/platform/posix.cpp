@@ -25,21 +25,13 @@ const std::size_t MaxPathBytes = PATH_MAX - 1;
 
 bool EndsDirectoryPart(char c) { return c == '/'; }
 
-// argv as the shell split it; an empty entry gives no argument, as an empty
-// quote pair gives none on Windows.
-int32_t ArgumentCount() {
-  int32_t count = 0;
-  for (int i = 1; i < Sys().ArgvCount(); ++i)
-    if (Sys().ArgvAt(i) && *Sys().ArgvAt(i)) ++count;
-  return count;
-}
+// argv as the shell split it, empty entries too: dropped, one would shift the
+// rest, and a pattern that a script left empty would make its archive folder the pattern.
+int32_t ArgumentCount() { return Sys().ArgvCount() > 1 ? Sys().ArgvCount() - 1 : 0; }
 
 std::string ArgumentAt(int32_t index) {
-  for (int i = 1; index > 0 && i < Sys().ArgvCount(); ++i) {
-    const char* a = Sys().ArgvAt(i);
-    if (a && *a && --index == 0) return a;
-  }
-  return {};
+  const char* a = index > 0 && index < Sys().ArgvCount() ? Sys().ArgvAt(index) : nullptr;
+  return a ? a : "";
 }
 
 // No mark to read: a program started here writes to its terminal, or wherever its output goes.
@@ -135,6 +127,10 @@ void StartPlatform(int argc, char** argv) {
   // A failed write must come back as a status, not end the process.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  // The kernel tells the holder of a lease with SIGIO that a writer waits,
+  // which would end the process; the deletion asks the lease's state itself
+  // (posix_delete.cpp), and the signal may come after the lease is gone.
+  signal(SIGIO, SIG_IGN);
   // A standard descriptor closed at start must stay unusable: left free, the
   // next file the run opens would get its number and receive console text.
   for (int fd = 0; fd <= 2; ++fd) {

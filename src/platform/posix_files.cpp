@@ -1,10 +1,11 @@
-// Files and folders: open, create, read, write, flush, rename, delete. Each
-// call keeps the Win32 contract, which can take more than one system call: a
-// name is checked to be a plain file before it is opened, read-only holds for
-// root, a write goes on until every byte is written, and a file that another
-// program holds open for writing is not deleted.
+// Files and folders: open, create, read, write, flush, rename, delete, each
+// relative to a held folder (posix_paths.cpp walks a path to one). Each call
+// keeps the Win32 contract, which can take more than one system call: a name
+// is checked to be a plain file before it is opened, read-only holds for
+// root, a write goes on until every byte is written, and a rename never
+// replaces. The deletion of an original that may have changed meanwhile is
+// posix_delete.cpp's.
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,28 +31,35 @@ struct FileIdentity {
 };
 FileIdentity standardStreams[2];
 
-bool IsOwnStandardStream(const struct stat& st) {
-  for (const FileIdentity& stream : standardStreams)
-    if (stream.known && stream.device == st.st_dev && stream.inode == st.st_ino) return true;
-  return false;
-}
-
 // Checks that an open descriptor is a plain file; O_NONBLOCK, which kept its
-// open from hanging, changes nothing for a plain file.
-Status KeepPlainFile(int fd, Handle& out) {
+// open from hanging, changes nothing for a plain file. The same look gives
+// the state of the file as it was opened.
+Status KeepPlainFile(int fd, Handle& out, FileStamp* openedAs = nullptr) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return ErrorAccessDenied;
   }
+  if (openedAs) *openedAs = StampFrom(st);
   out = fd;
   return 0;
+}
+
+// The folder a walk reached, opened for reading where it may be read, so that
+// it can be listed and flushed; one that may only be entered stays a path handle.
+Status HoldFolder(Walk& walk, Handle& out) {
+  int fd = openat(walk.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno != EACCES) return FromErrno(errno);
+  out = fd >= 0 ? fd : walk.Release();
+  return out >= 0 ? 0 : FromErrno(errno);
 }
 
 int OpenFlags(uint32_t access) {
   bool read = access & AccessRead, write = access & AccessWrite;
   return (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
 }
+
+}  // namespace
 
 FileStamp StampFrom(const struct stat& st) {
   FileStamp stamp;
@@ -73,117 +81,21 @@ Status WriteAll(int fd, const char* bytes, uint32_t count, uint32_t& done) {
   return 0;
 }
 
-// Writes the whole content behind `fd` to a new file of that name.
-Status PutBack(int fd, const std::string& name, mode_t mode) {
-  int out = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode & 07777);
-  if (out < 0) return FromErrno(errno);
-  static char buffer[65536];
-  Status st = 0;
-  for (off_t at = 0;;) {
-    ssize_t n = pread(fd, buffer, sizeof buffer, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n < 0) st = FromErrno(errno);
-      break;
-    }
-    uint32_t done = 0;
-    st = WriteAll(out, buffer, uint32_t(n), done);
-    if (st != 0) break;
-    at += n;
-  }
-  if (st == 0 && fsync(out) != 0) st = FromErrno(errno);
-  close(out);
-  return st == 0 ? ErrorChangedMeanwhile : st;
-}
-
-Status CompareStamp(int fd, const FileStamp& expected) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return FromErrno(errno);
-  return StampFrom(st) == expected ? 0 : ErrorChangedMeanwhile;
-}
-
 // What DeleteFileA refuses: a folder, a read-only file, and (as Windows keeps
 // a file in place while it is our redirected output) our own output, or every
 // later line would go to a file without a name.
-Status RefusedDeletion(const std::string& name) {
-  struct stat st;
-  if (lstat(name.c_str(), &st) != 0) return NameStatus(errno, name);
+Status RefusedDeletion(const struct stat& st) {
   if (S_ISDIR(st.st_mode)) return ErrorAccessDenied;
   if (S_ISREG(st.st_mode) && !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
   if (IsOwnStandardStream(st)) return ErrorSharingViolation;
   return 0;
 }
 
-int LeaseFcntl(int fd, int command, int argument) { return fcntl(fd, command, argument); }
-
-// The kernel tells the holder of a lease with SIGIO that a writer waits, and
-// SIGIO would end the process. The state that the deletion looks at is asked
-// with F_GETLEASE, so the signal itself is ignored: set before the first lease
-// and never taken back, since it may come after the lease is gone.
-void IgnoreLeaseBreakSignal() {
-  static const bool ignored = signal(SIGIO, SIG_IGN) != SIG_ERR;
-  (void)ignored;
+bool IsOwnStandardStream(const struct stat& st) {
+  for (const FileIdentity& stream : standardStreams)
+    if (stream.known && stream.device == st.st_dev && stream.inode == st.st_ino) return true;
+  return false;
 }
-
-// A user, or a file system (NFS, some FUSE ones), that cannot have a lease.
-bool NoLeaseHere(int e) { return e == EACCES || e == EINVAL || e == ENOLCK || e == EOPNOTSUPP; }
-
-// What an original is called while it is being deleted; a killed run may leave
-// it under this name, a whole file, beside the others.
-constexpr const char* AsideSuffix = ".deleting";
-constexpr int MaxAsideAttempts = 100;
-
-// Renames the file to `name.deleting` (`.deleting2`, ... when taken), never
-// over another file. Where no such name can be had (too long, or a file system
-// that cannot rename without replacing), `aside` stays `name`.
-Status MoveAside(const std::string& name, std::string& aside) {
-  for (int attempt = 1; attempt <= MaxAsideAttempts; ++attempt) {
-    aside = name + AsideSuffix + (attempt > 1 ? std::to_string(attempt) : "");
-    if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno == EEXIST) continue;
-    if (errno != ENAMETOOLONG && errno != EINVAL && errno != ENOSYS) return NameStatus(errno, name);
-    break;
-  }
-  aside = name;
-  return 0;
-}
-
-// Unless a file took the name meanwhile: then the original stays whole under the aside name.
-void PutNameBack(const std::string& aside, const std::string& name) {
-  if (aside != name) renameat2(AT_FDCWD, aside.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
-}
-
-// Under a read lease no process has the file open for writing, and one that
-// opens it now waits in the kernel until the lease goes, then writes to the
-// file it looked up, name or none. So the name moves aside first; then the
-// file is unlinked only when no opener waits, else it gets its name back.
-Status DeleteUnderLease(int fd, const std::string& name) {
-  std::string aside;
-  Status st = MoveAside(name, aside);
-  if (st != 0) return st;
-  if (leaseControl(fd, F_GETLEASE, 0) != F_RDLCK) {
-    st = ErrorSharingViolation;
-  } else {
-    if (unlink(aside.c_str()) == 0) return 0;
-    st = NameStatus(errno, aside);
-  }
-  PutNameBack(aside, name);
-  return st;
-}
-
-// Without a lease POSIX cannot keep writers out while it looks: it looks,
-// unlinks, and looks again through its own descriptor. A file that changed in
-// that instant is still whole behind the descriptor and is put back under its name.
-Status DeleteLookingAgain(int fd, const std::string& name, const FileStamp& expected) {
-  if (unlink(name.c_str()) != 0) return NameStatus(errno, name);
-  struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_nlink == 0 && !(StampFrom(st) == expected)) return PutBack(fd, name, st.st_mode);
-  return 0;
-}
-
-}  // namespace
-
-int (*leaseControl)(int fd, int command, int argument) = LeaseFcntl;
 
 void NoteProcessFiles() {
   processUmask = umask(0);
@@ -194,39 +106,49 @@ void NoteProcessFiles() {
   }
 }
 
-Status PosixPlatform::OpenFile(const std::string& name, uint32_t access, uint32_t, Handle& out) {
+// The name is looked at before it is opened, so that no FIFO, socket or
+// device is ever opened (it could hang or have side effects); another user's
+// link, which the walk does not follow, is refused here.
+Status PosixPlatform::OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t, Handle& out,
+                               FileStamp* openedAs) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  Walk walk(folder);
   struct stat st;
-  if (stat(name.c_str(), &st) != 0) return NameStatus(errno, name);
-  // Never open a FIFO, socket or device: it could hang or have side effects.
+  int e = walk.ToEntry(name, st);
+  if (e != 0) return walk.StatusOf(e);
   if (!S_ISREG(st.st_mode)) return ErrorAccessDenied;
   // Read-only holds as on Windows, for root too.
   if ((access & AccessWrite) && !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
-  int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return NameStatus(errno, name);
-  return KeepPlainFile(fd, out);
+  int fd = openat(walk.dir(), walk.name().c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return walk.StatusOf(errno, true);
+  return KeepPlainFile(fd, out, openedAs);
 }
 
-Status PosixPlatform::CreateNewFile(const std::string& name, uint32_t access, uint32_t, Handle& out) {
+Status PosixPlatform::CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t, Handle& out) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  // Private until the caller widens it: a copy must not be readable by more users than its original.
-  int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0600);
-  if (fd < 0) return errno == EEXIST ? ErrorFileExists : NameStatus(errno, name);
+  Walk walk(folder);
+  int e = walk.To(name, false);
+  if (e != 0) return walk.StatusOf(e);
+  // Private until the caller widens it: a copy must not be readable by more
+  // users than its original. O_EXCL follows no link.
+  int fd = openat(walk.dir(), walk.name().c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return errno == EEXIST ? ErrorFileExists : walk.StatusOf(errno);
   out = fd;
   return 0;
 }
 
-Status PosixPlatform::CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) {
-  Status created = CreateNewFile(name, access, share, out);
+Status PosixPlatform::CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) {
+  Status created = CreateNewFile(folder, name, access, share, out);
   if (created != ErrorFileExists) return created;
   // An existing file is emptied, unless it is read-only or no plain file.
+  Walk walk(folder);
   struct stat st;
-  if (stat(name.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return ErrorAccessDenied;
-    if (!HasWriteBit(st.st_mode)) return ErrorAccessDenied;
-  }
-  int fd = open(name.c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_CREAT | O_TRUNC | O_NONBLOCK, 0600);
-  if (fd < 0) return NameStatus(errno, name);
+  int e = walk.ToEntry(name, st);
+  if (e != 0) return walk.StatusOf(e);
+  if (!S_ISREG(st.st_mode) || !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
+  int fd = openat(walk.dir(), walk.name().c_str(),
+                  OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_TRUNC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return walk.StatusOf(errno, true);
   return KeepPlainFile(fd, out);
 }
 
@@ -267,11 +189,16 @@ Status PosixPlatform::CloseFile(Handle h) {
   return FromErrno(errno);
 }
 
-Status PosixPlatform::DeleteFile(const std::string& name) {
+Status PosixPlatform::DeleteFile(Handle folder, const std::string& name) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  Status refused = RefusedDeletion(name);
+  Walk walk(folder);
+  int e = walk.To(name, false);
+  if (e != 0) return walk.StatusOf(e);
+  struct stat st;
+  if (fstatat(walk.dir(), walk.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return walk.StatusOf(errno, true);
+  Status refused = RefusedDeletion(st);
   if (refused != 0) return refused;
-  return unlink(name.c_str()) == 0 ? 0 : NameStatus(errno, name);
+  return unlinkat(walk.dir(), walk.name().c_str(), 0) == 0 ? 0 : walk.StatusOf(errno, true);
 }
 
 Status PosixPlatform::StampOf(Handle h, FileStamp& stamp) {
@@ -281,53 +208,75 @@ Status PosixPlatform::StampOf(Handle h, FileStamp& stamp) {
   return 0;
 }
 
-// Windows refuses to delete a file that another program holds open for
-// writing; here a read lease, which the kernel grants only while no process
-// has the file open for writing or mapped writable, tells the same. Our own
-// descriptors on the file are closed by now, or the lease would be refused for them.
-Status PosixPlatform::DeleteIfUnchanged(const std::string& name, const FileStamp& expected) {
-  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return NameStatus(errno, name);
-  Status result = CompareStamp(fd, expected);
-  if (result == 0) result = RefusedDeletion(name);
-  if (result == 0) {
-    IgnoreLeaseBreakSignal();
-    if (leaseControl(fd, F_SETLEASE, F_RDLCK) == 0) {
-      // A writer may have come and gone between the comparison and the lease.
-      result = CompareStamp(fd, expected);
-      if (result == 0) result = DeleteUnderLease(fd, name);
-      leaseControl(fd, F_SETLEASE, F_UNLCK);
-    } else {
-      int e = errno;
-      result = e == EAGAIN      ? Status(ErrorSharingViolation)
-               : NoLeaseHere(e) ? DeleteLookingAgain(fd, name, expected)
-                                : FromErrno(e);
-    }
-  }
-  close(fd);
-  return result;
-}
-
-Status PosixPlatform::RenameFile(const std::string& from, const std::string& to) {
+// Without replacing, as a copy must never take another file's place. A file
+// system that cannot rename so (some FUSE ones answer EINVAL) gets a look at
+// the name first, then a plain rename: only a program that writes into the
+// same folder in that instant could lose a file of that name.
+Status PosixPlatform::RenameFile(Handle folder, const std::string& from, const std::string& to) {
   if (from.size() > MaxPathBytes || to.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  return rename(from.c_str(), to.c_str()) == 0 ? 0 : NameStatus(errno, to);
+  Walk source(folder), target(folder);
+  int e = source.To(from, false);
+  if (e != 0) return source.StatusOf(e);
+  if ((e = target.To(to, false)) != 0) return target.StatusOf(e);
+  const char* a = source.name().c_str();
+  const char* b = target.name().c_str();
+  if (renameat2(source.dir(), a, target.dir(), b, RENAME_NOREPLACE) == 0) return 0;
+  if (errno == EINVAL || errno == ENOSYS) {
+    struct stat st;
+    if (fstatat(target.dir(), b, &st, AT_SYMLINK_NOFOLLOW) == 0) return ErrorAlreadyExists;
+    if (errno == ENOENT && renameat(source.dir(), a, target.dir(), b) == 0) return 0;
+  }
+  return errno == EEXIST ? ErrorAlreadyExists : target.StatusOf(errno, true);
 }
 
-Status PosixPlatform::CreateDirectory(const std::string& name) {
+Status PosixPlatform::OpenFolder(Handle parent, const std::string& name, Handle& out) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  if (mkdir(name.c_str(), 0777) == 0) return 0;
-  return errno == ENOENT ? ErrorPathNotFound : FromErrno(errno);
+  Walk walk(parent);
+  int e = walk.To(name, true);
+  return e != 0 ? walk.StatusOf(e) : HoldFolder(walk, out);
 }
 
-Status PosixPlatform::FlushDirectory(const std::string& name) {
-  int fd = open(name.empty() ? "." : name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return NameStatus(errno, name);
-  int rc = fsync(fd);
+// A folder of ours: made here, and still the folder that was made when it is
+// opened. Whoever may write to the parent could swap in a link (never
+// followed here) or a folder of their own in between; one that neither this
+// user nor the parent's owner owns is refused. A folder of the parent's
+// owner is let in: it is no way out of that owner's reach, as nothing is
+// followed from it and nothing in it is replaced; and file systems that give
+// every entry one owner (a stick mounted for another user, a share that
+// maps root to nobody) need it.
+Status PosixPlatform::CreateFolder(Handle parent, const std::string& name, Handle& out) {
+  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  Walk walk(parent);
+  int e = walk.To(name, false);
+  if (e != 0) return walk.StatusOf(e);
+  if (walk.name().empty()) return ErrorAlreadyExists;  // "", ".", "/": there already
+  const char* last = walk.name().c_str();
+  if (mkdirat(walk.dir(), last, 0777) != 0) return errno == EEXIST ? ErrorAlreadyExists : walk.StatusOf(errno);
+  int fd = openat(walk.dir(), last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = openat(walk.dir(), last, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return ErrorPathNotFound;  // no longer a folder: swapped
+  struct stat made, above;
+  if (fstat(fd, &made) != 0 || fstatat(walk.dir(), "", &above, AT_EMPTY_PATH) != 0 ||
+      (made.st_uid != geteuid() && made.st_uid != above.st_uid)) {
+    close(fd);
+    return ErrorAccessDenied;
+  }
+  out = fd;
+  return 0;
+}
+
+Status PosixPlatform::FlushFolder(Handle folder) {
+  int fd = FolderFd(folder);
+  if (fsync(fd) == 0) return 0;
   int e = errno;
-  close(fd);
-  // Some file systems cannot sync a directory; they have nothing to flush then.
-  return (rc == 0 || e == EINVAL) ? 0 : FromErrno(e);
+  if (e == EBADF) {  // a path handle, or the working folder: flushed through one opened for reading
+    int readable = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (readable < 0) return FromErrno(errno);
+    e = fsync(readable) == 0 ? 0 : errno;
+    close(readable);
+  }
+  // Some file systems cannot sync a folder; they have nothing to flush then.
+  return (e == 0 || e == EINVAL) ? 0 : FromErrno(e);
 }
 
 }  // namespace os::posix

@@ -2,9 +2,11 @@
 // the platform class, the errno translation and the process facts taken at start.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <deque>
 #include <string>
 
 #include "platform/platform.h"
@@ -30,9 +32,63 @@ inline std::string ParentOf(std::string_view name) {
 // Any write bit: not read-only.
 inline bool HasWriteBit(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
 
+// The descriptor that a folder handle stands for; CurrentFolder is AT_FDCWD.
+inline int FolderFd(Handle folder) { return folder == CurrentFolder ? AT_FDCWD : int(folder); }
+
+// Whether a symbolic link may be followed: root's or the effective user's.
+bool MayFollow(const struct stat& link);
+
+// A walk along a path from a folder, a name at a time (posix_paths.cpp): the
+// folder it has reached and, unless it went to the folder itself, a name in it.
+class Walk {
+ public:
+  explicit Walk(Handle from) : dir_(FolderFd(from)) {}
+  ~Walk();
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
+
+  // Through every name of `path`, or all but the last when `last` is false;
+  // 0 or an errno (ELOOP for a link that may not be followed).
+  int To(const std::string& path, bool last);
+  // To the entry that `path` names, following its last name too while that is
+  // a link that may be followed to an entry that exists; `st` describes what
+  // was reached (the folder itself for "" or ".").
+  int ToEntry(const std::string& path, struct stat& st);
+
+  int dir() const { return dir_; }
+  const std::string& name() const { return name_; }
+  // The folder reached, as a descriptor of the caller's own.
+  int Release();
+  // The Win32 number of an errno from the walk or from a call on its name:
+  // ENOENT is "file not found" only at the name itself (a call on name()
+  // tells so with `atName`), and a search calls a file in the place of the
+  // name's own folder an invalid name.
+  Status StatusOf(int e, bool atName = false, bool search = false) const;
+
+ private:
+  Walk(int dir, int links) : dir_(dir), links_(links) {}
+  void Enter(int fd);
+  int ReadAllowedLink(const std::string& name, std::string& target);
+  bool Splice(const std::string& target, std::deque<std::string>& names);
+
+  int dir_;
+  bool owned_ = false;
+  int links_ = 0;
+  std::string name_;
+  bool atName_ = false;        // the walk stopped at the name itself
+  bool atNamesFolder_ = false;  // ... at the folder that holds it
+};
+
 // fcntl with a lease command (F_SETLEASE, F_GETLEASE) and its argument; a test
 // puts its own in place to refuse a lease, or to act while one is held.
 extern int (*leaseControl)(int fd, int command, int argument);
+// A file that standard output or error is redirected to: never deleted.
+bool IsOwnStandardStream(const struct stat& st);
+// What DeleteFileA refuses (0 when nothing): a folder, a read-only file, our own output.
+Status RefusedDeletion(const struct stat& st);
+FileStamp StampFrom(const struct stat& st);
+// Writes on after a partial transfer until `count` bytes are written.
+Status WriteAll(int fd, const char* bytes, uint32_t count, uint32_t& done);
 
 // The program's own path, taken from /proc at start; empty when unknown.
 extern std::string programPath;
@@ -53,9 +109,10 @@ class PosixPlatform final : public Platform {
   DeviceClass HandleDeviceClass(Handle h) override;
   bool IsTerminal(Handle h) override;
 
-  Status OpenFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
-  Status CreateFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
-  Status CreateNewFile(const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
+  Status OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out,
+                  FileStamp* openedAs) override;
+  Status CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
+  Status CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
   Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) override;
   Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) override;
   Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) override;
@@ -63,16 +120,18 @@ class PosixPlatform final : public Platform {
   Status CopyAccessRights(Handle from, Handle to) override;
   Status CloseFile(Handle h) override;
   Status StampOf(Handle h, FileStamp& stamp) override;
-  Status DeleteFile(const std::string& name) override;
-  Status DeleteIfUnchanged(const std::string& name, const FileStamp& expected) override;
-  Status RenameFile(const std::string& from, const std::string& to) override;
-  Status CreateDirectory(const std::string& name) override;
-  Status FlushDirectory(const std::string& name) override;
+  Status DeleteFile(Handle folder, const std::string& name) override;
+  Status DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
+                           std::string& keptAs) override;
+  Status RenameFile(Handle folder, const std::string& from, const std::string& to) override;
+  Status OpenFolder(Handle parent, const std::string& name, Handle& out) override;
+  Status CreateFolder(Handle parent, const std::string& name, Handle& out) override;
+  Status FlushFolder(Handle folder) override;
 
-  Status StartSearch(const std::string& pattern, Handle& search, FindData& found) override;
+  Status StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) override;
   Status ContinueSearch(Handle search, FindData& found) override;
   Status EndSearch(Handle search) override;
-  Status LookUp(const std::string& name, FindData& found) override;
+  Status LookUp(Handle folder, const std::string& name, FindData& found) override;
 
   LocalDate Today() override;
   void AnsiToOem(char* bytes, std::size_t count) override;

@@ -1,10 +1,12 @@
 // The directory search: FindFirstFileA, FindNextFileA and FindClose over
-// readdir, names chosen by Windows' own wildcard rules (wildcard.h), and the
+// readdir of a held folder (or of the pattern's, walked as posix_paths.cpp
+// walks), names chosen by Windows' own wildcard rules (wildcard.h), and the
 // one-name look-up.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -43,10 +45,15 @@ struct Search {
   NamePattern pattern{""};
 };
 
+// One stat per entry; a link is described as the walk would reach it: what
+// it leads to when it may be followed and leads somewhere, else the link itself.
 Status StatEntry(int dirFd, const char* name, struct stat& st) {
-  if (fstatat(dirFd, name, &st, 0) == 0) return 0;
-  if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) return 0;  // a dangling link
-  return FromErrno(errno);
+  if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FromErrno(errno);
+  if (!S_ISLNK(st.st_mode) || !MayFollow(st)) return 0;
+  Walk walk(Handle{dirFd});
+  struct stat reached;
+  if (walk.ToEntry(name, reached) == 0) st = reached;
+  return 0;
 }
 
 // Reads on to the next entry whose name fits the pattern; one stat per match.
@@ -67,25 +74,31 @@ Status NextMatch(Search& s, FindData& found) {
 
 }  // namespace
 
-Status PosixPlatform::StartSearch(const std::string& pattern, Handle& search, FindData& found) {
+Status PosixPlatform::StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) {
   search = InvalidHandle;
   if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   std::string last(LastName(pattern));
   if (last.empty()) return ErrorFileNotFound;
+  // A held folder is the one listed, whatever the pattern's path points to now.
+  const bool held = folder != CurrentFolder;
   // A name without wildcards is one look-up, never a scan of its directory.
   if (last.find_first_of("*?") == std::string::npos) {
-    Status st = LookUp(pattern, found);
+    Status st = held ? LookUp(folder, last, found) : LookUp(folder, pattern, found);
     if (st == 0) search = reinterpret_cast<Handle>(new Search);
     return st;
   }
-  std::string dir = ParentOf(pattern);
-  auto* s = new Search;
-  s->dir = opendir(dir.c_str());
-  if (!s->dir) {
-    int e = errno;
-    delete s;
-    return e == ENOENT ? ErrorPathNotFound : e == ENOTDIR ? NotDirectoryStatus(dir) : FromErrno(e);
+  Walk walk(folder);
+  int e = held ? 0 : walk.To(pattern, false);
+  if (e != 0) return walk.StatusOf(e, false, true);
+  int fd = openat(walk.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir) {
+    Status st = FromErrno(errno);
+    if (fd >= 0) close(fd);
+    return st;
   }
+  auto* s = new Search;
+  s->dir = dir;
   s->pattern = NamePattern(last);
   Status st = NextMatch(*s, found);
   if (st != 0) {
@@ -112,11 +125,12 @@ Status PosixPlatform::EndSearch(Handle search) {
   return 0;
 }
 
-Status PosixPlatform::LookUp(const std::string& name, FindData& found) {
+Status PosixPlatform::LookUp(Handle folder, const std::string& name, FindData& found) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  Walk walk(folder);
   struct stat st;
-  if (StatEntry(AT_FDCWD, name.c_str(), st) != 0)
-    return errno == ENOTDIR ? NotDirectoryStatus(ParentOf(name)) : NameStatus(errno, name);
+  int e = walk.ToEntry(name, st);
+  if (e != 0) return walk.StatusOf(e, false, true);
   FillFindData(std::string(LastName(name)), st, found);
   return 0;
 }

@@ -40,7 +40,7 @@ bool OpenForBlocks(const BlockFile& f) {
 
 enum class Disposition { Existing, Emptied, New };
 
-void Open(BlockFile& f, uint32_t recordSize, Disposition how) {
+void Open(BlockFile& f, uint32_t recordSize, Disposition how, os::FileStamp* openedAs = nullptr) {
   bool create = how != Disposition::Existing;
   os::Handle standard = os::Sys().StdHandle(create ? os::StdStream::Output : os::StdStream::Input);
   if (f.state == FileState::OpenForBlocks) {
@@ -51,13 +51,17 @@ void Open(BlockFile& f, uint32_t recordSize, Disposition how) {
   }
   if (f.name.empty()) {
     f.handle = standard;
+  } else if (f.folder == os::InvalidHandle) {
+    SetIoStatus(os::ErrorPathNotFound);
+    return;
   } else {
     uint32_t mode = create ? (createMode ? createMode : 0x42) : openMode;
     os::Handle h = 0;
     os::Platform& sys = os::Sys();
-    os::Status st = how == Disposition::New       ? sys.CreateNewFile(f.name, AccessOf(mode), ShareOf(mode), h)
-                    : how == Disposition::Emptied ? sys.CreateFile(f.name, AccessOf(mode), ShareOf(mode), h)
-                                                  : sys.OpenFile(f.name, AccessOf(mode), ShareOf(mode), h);
+    uint32_t access = AccessOf(mode), share = ShareOf(mode);
+    os::Status st = how == Disposition::New       ? sys.CreateNewFile(f.folder, f.name, access, share, h)
+                    : how == Disposition::Emptied ? sys.CreateFile(f.folder, f.name, access, share, h)
+                                                  : sys.OpenFile(f.folder, f.name, access, share, h, openedAs);
     if (st != 0) {
       SetIoStatus(st);
       return;
@@ -95,14 +99,17 @@ void Transfer(BlockFile& f, void* buffer, uint32_t count, uint32_t* done, bool w
 uint32_t& OpenMode() { return openMode; }
 uint32_t& CreateMode() { return createMode; }
 
-void BindName(BlockFile& f, std::string_view name) {
+void BindName(BlockFile& f, std::string_view name, os::Handle folder) {
   f.handle = 0;
   f.state = FileState::Closed;
   f.recordSize = 0;
   f.name.assign(BoundName(name));
+  f.folder = folder;
 }
 
-void OpenExisting(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, Disposition::Existing); }
+void OpenExisting(BlockFile& f, uint32_t recordSize, os::FileStamp* openedAs) {
+  Open(f, recordSize, Disposition::Existing, openedAs);
+}
 void CreateEmpty(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, Disposition::Emptied); }
 void CreateNew(BlockFile& f, uint32_t recordSize) { Open(f, recordSize, Disposition::New); }
 
@@ -147,9 +154,9 @@ void CopyAccessRights(const BlockFile& from, BlockFile& to) {
   Store(os::Sys().CopyAccessRights(from.handle, to.handle));
 }
 
-bool FilePresent(const std::string& path) {
+bool FilePresent(const std::string& name, os::Handle folder) {
   SearchEntry entry;
-  int32_t status = OsLookUp(path, AnyEntryMask, entry);
+  int32_t status = OsLookUp(name, AnyEntryMask, entry, folder);
   // Only a name that is gone is passed over; any other failure of the look-up
   // (access denied, an I/O error, a name too long) is left for the open to report.
   if (status == os::ErrorFileNotFound || status == os::ErrorPathNotFound) return false;
@@ -158,16 +165,15 @@ bool FilePresent(const std::string& path) {
   return entry.writeTime != 0xFFFFFFFFu;
 }
 
-bool RemoveFile(const std::string& path) { return os::Sys().DeleteFile(path) == 0; }
+bool RemoveFile(const std::string& name, os::Handle folder) { return os::Sys().DeleteFile(folder, name) == 0; }
 
-int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected) {
-  return os::Sys().DeleteIfUnchanged(path, expected);
+int32_t RemoveIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
+                          std::string& keptAs) {
+  return os::Sys().DeleteIfUnchanged(folder, name, expected, keptAs);
 }
 
-void RenameFile(const std::string& from, const std::string& to) { Store(os::Sys().RenameFile(from, to)); }
-
-void FlushFolderOf(const std::string& path) {
-  Store(os::Sys().FlushDirectory(DirectoryPart(path)));
+void RenameFile(const std::string& from, const std::string& to, os::Handle folder) {
+  Store(os::Sys().RenameFile(folder, from, to));
 }
 
 // Kept for completeness and for tests: the run reads and writes each file in order.

@@ -17,14 +17,19 @@ struct BlockFile {
   // Kept whole: a name longer than the platform allows is refused at open
   // (status 206), never cut and then opened.
   std::string name;
+  // The held folder that the name is in; os::CurrentFolder takes it as a path,
+  // os::InvalidHandle is a folder that could not be had (status 3 at open).
+  os::Handle folder = os::CurrentFolder;
 };
 
 // Mode values: bits 0-1 the access, bits 4-7 the sharing.
 uint32_t& OpenMode();    // 0x42 unless changed
 uint32_t& CreateMode();  // 0 stands for 0x42
 
-void BindName(BlockFile& file, std::string_view name);
-void OpenExisting(BlockFile& file, uint32_t recordSize);
+void BindName(BlockFile& file, std::string_view name, os::Handle folder = os::CurrentFolder);
+// `openedAs`, where given, receives the file's state as it was opened, before
+// anything was read: the state to compare with later.
+void OpenExisting(BlockFile& file, uint32_t recordSize, os::FileStamp* openedAs = nullptr);
 void CreateEmpty(BlockFile& file, uint32_t recordSize);
 // Creates a file that must not exist yet (80 when the name is taken).
 void CreateNew(BlockFile& file, uint32_t recordSize);
@@ -41,18 +46,18 @@ void StampOf(const BlockFile& file, os::FileStamp& stamp);
 void CopyAccessRights(const BlockFile& from, BlockFile& to);
 
 // File-level services that answer by their result and leave IoStatus and
-// SearchStatus alone.
-bool FilePresent(const std::string& path);
-bool RemoveFile(const std::string& path);
-// Deletes the file if it is still in the state `expected`; returns 0, the
-// system's status, or os::ErrorChangedMeanwhile (the file is kept).
-int32_t RemoveIfUnchanged(const std::string& path, const os::FileStamp& expected);
+// SearchStatus alone; a name is within `folder` (a path by default).
+bool FilePresent(const std::string& name, os::Handle folder = os::CurrentFolder);
+bool RemoveFile(const std::string& name, os::Handle folder = os::CurrentFolder);
+// Deletes the file if it is still the file and the state `expected`; returns
+// 0, the system's status, or os::ErrorChangedMeanwhile (the file is kept).
+// `keptAs` names what the file lies under when that is not its own name.
+int32_t RemoveIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
+                          std::string& keptAs);
 
-// File-level services that set IoStatus on failure, for the caller to check.
-// Gives a closed file another name, replacing a file of that name.
-void RenameFile(const std::string& from, const std::string& to);
-// Makes the entries of the folder that holds `path` durable.
-void FlushFolderOf(const std::string& path);
+// Gives a closed file another name in its folder, never replacing a file:
+// IoStatus 183 when the name is taken, for the caller to check.
+void RenameFile(const std::string& from, const std::string& to, os::Handle folder = os::CurrentFolder);
 
 // Kept for completeness and for tests: the run reads and writes each file in order.
 void SeekRecord(BlockFile& file, uint64_t index);

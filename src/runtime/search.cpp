@@ -30,18 +30,18 @@ int32_t SetSearchStatus(int32_t status) {
   return status;
 }
 
-void StartSearch(std::string_view pattern, uint32_t mask, SearchEntry& entry) {
-  SetSearchStatus(OsStartSearch(std::string(pattern), mask, entry));
+void StartSearch(std::string_view pattern, uint32_t mask, SearchEntry& entry, os::Handle folder) {
+  SetSearchStatus(OsStartSearch(std::string(pattern), mask, entry, folder));
 }
 
 void ContinueSearch(SearchEntry& entry) { SetSearchStatus(OsContinueSearch(entry)); }
 
 void EndSearch(SearchEntry& entry) { SetSearchStatus(OsEndSearch(entry)); }
 
-int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& entry) {
+int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& entry, os::Handle folder) {
   entry.searchMask = mask;
   os::Handle h = os::InvalidHandle;
-  os::Status st = os::Sys().StartSearch(pattern, h, entry.osRecord);
+  os::Status st = os::Sys().StartSearch(folder, pattern, h, entry.osRecord);
   entry.osHandle = st == 0 ? h : os::InvalidHandle;
   if (st != 0) return st;
   int32_t status = SkipToAcceptedEntry(entry);
@@ -75,10 +75,10 @@ int32_t SkipToAcceptedEntry(SearchEntry& entry) {
   return 0;
 }
 
-int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry) {
+int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry, os::Handle folder) {
   entry.searchMask = mask;
   entry.osHandle = os::InvalidHandle;
-  os::Status st = os::Sys().LookUp(name, entry.osRecord);
+  os::Status st = os::Sys().LookUp(folder, name, entry.osRecord);
   if (st != 0) return st;
   if (!Accepted(entry.osRecord.attributes, mask)) return os::ErrorFileNotFound;
   Fill(entry);

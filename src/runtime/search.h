@@ -26,17 +26,19 @@ struct SearchEntry {
 int32_t& SearchStatus();
 int32_t SetSearchStatus(int32_t status);
 
-void StartSearch(std::string_view pattern, uint32_t mask, SearchEntry& entry);
+// With a held folder, the search lists that folder (see the platform's StartSearch).
+void StartSearch(std::string_view pattern, uint32_t mask, SearchEntry& entry, os::Handle folder = os::CurrentFolder);
 void ContinueSearch(SearchEntry& entry);
 void EndSearch(SearchEntry& entry);
 
 // The lower level returns its status and leaves SearchStatus alone.
-int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& entry);
+int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& entry,
+                      os::Handle folder = os::CurrentFolder);
 int32_t OsContinueSearch(SearchEntry& entry);
 int32_t OsEndSearch(SearchEntry& entry);
 int32_t SkipToAcceptedEntry(SearchEntry& entry);
 // One entry named literally (never a wildcard reading of the name); holds no handle.
-int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry);
+int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry, os::Handle folder = os::CurrentFolder);
 // The existence test: whether such a look-up finds an entry that `mask`
 // accepts. Any failure is no entry; neither status changes.
 bool EntryExists(const std::string& name, uint32_t mask);

@@ -22,18 +22,14 @@ class ArchivePlatform : public CountingPlatform {
   os::Handle StdHandle(os::StdStream which) override {
     return which == os::StdStream::Input ? input : console;
   }
-  os::Status OpenFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
-    os::Status st = CountingPlatform::OpenFile(n, a, s, out);
+  os::Status OpenFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out,
+                      os::FileStamp* o) override {
+    os::Status st = CountingPlatform::OpenFile(d, n, a, s, out, o);
     if (st == 0) open.insert(out);
     return st;
   }
-  os::Status CreateFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
-    os::Status st = CountingPlatform::CreateFile(n, a, s, out);
-    if (st == 0) open.insert(out);
-    return st;
-  }
-  os::Status CreateNewFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
-    os::Status st = CountingPlatform::CreateNewFile(n, a, s, out);
+  os::Status CreateNewFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+    os::Status st = CountingPlatform::CreateNewFile(d, n, a, s, out);
     if (st == 0) open.insert(out);
     return st;
   }
@@ -41,10 +37,10 @@ class ArchivePlatform : public CountingPlatform {
     open.erase(h);
     return CountingPlatform::CloseFile(h);
   }
-  os::Status DeleteIfUnchanged(const std::string& n, const os::FileStamp& e) override {
+  os::Status DeleteIfUnchanged(os::Handle d, const std::string& n, const os::FileStamp& e, std::string& k) override {
     flushesAtDelete = flushes;
     folderFlushesAtDelete = folderFlushes;
-    return CountingPlatform::DeleteIfUnchanged(n, e);
+    return CountingPlatform::DeleteIfUnchanged(d, n, e, k);
   }
   void CloseLeftovers() {
     for (os::Handle h : open) os::Native().CloseFile(h);
@@ -58,7 +54,7 @@ class ArchivePlatform : public CountingPlatform {
 
 os::Handle CreateForTest(const std::string& path) {
   os::Handle h = os::InvalidHandle;
-  EXPECT_EQ(os::Native().CreateFile(path, os::AccessRead | os::AccessWrite, os::ShareRead | os::ShareWrite, h), 0u);
+  EXPECT_EQ(os::Native().CreateFile(os::CurrentFolder, path, os::AccessRead | os::AccessWrite, os::ShareRead | os::ShareWrite, h), 0u);
   return h;
 }
 
@@ -113,7 +109,7 @@ class ArchiveFileTest : public ::testing::Test {
   // The status of the failure that the copy raised, or 0.
   int32_t Archive(bool deleteAfter) {
     try {
-      ArchiveFile(source, destination, deleteAfter);
+      ArchiveFile(HeldName{os::CurrentFolder, source, ""}, HeldName{os::CurrentFolder, destination, ""}, deleteAfter);
     } catch (const FailureException& failure) {
       auto* io = dynamic_cast<const EInOutError*>(failure.object.get());
       return io ? io->status : -1;
@@ -132,6 +128,7 @@ TEST_F(ArchiveFileTest, CopyIsByteIdenticalAndReadsEachBlockOnce) {
     SCOPED_TRACE(size);
     std::string bytes = RandomBytes(size);
     dir.Write("app.log", bytes);
+    fs::remove(destination);
     platform.reads = platform.positions = 0;
     platform.writeSizes.clear();
 
@@ -189,7 +186,7 @@ TEST_F(ArchiveFileTest, SourceThatCannotBeOpenedIsReportedAndKept) {
 TEST_F(ArchiveFileTest, SourceNameOverThePlatformLimitIsReportedNotPassedOver) {
   std::string tooLong = dir.Path(std::string(os::MaxPathBytes, 'n'));
   try {
-    ArchiveFile(tooLong, destination, true);
+    ArchiveFile(HeldName{os::CurrentFolder, tooLong, ""}, HeldName{os::CurrentFolder, destination, ""}, true);
   } catch (const FailureException&) {
     ADD_FAILURE() << "a source that cannot be opened must not end the run";
   }
@@ -266,6 +263,7 @@ TEST_F(ArchiveFileTest, CopyKeepsThePermissionBitsLessTheUmask) {
   dir.Write("app.log", "x");
   for (fs::perms mode : {fs::perms(0600), fs::perms(0640)}) {
     fs::permissions(source, mode);
+    fs::remove(destination);
     ASSERT_EQ(Archive(false), 0);
     EXPECT_EQ(fs::status(destination).permissions(), mode & ~umask) << std::oct << int(mode);
   }

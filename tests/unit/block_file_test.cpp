@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "runtime/folder.h"
 #include "runtime/io_status.h"
 #include "runtime/search.h"
 #include "test_support.h"
@@ -190,13 +191,13 @@ TEST_F(BlockFileTest, DirectoriesAndFilesInTheWrongPlaceGiveTheWin32Numbers) {
   CreateEmpty(file, 1);
   EXPECT_EQ(TakeIoStatus(), 3);
 
-  EXPECT_EQ(os::Sys().DeleteFile(dir.Path("sub")), 5u);
-  EXPECT_EQ(os::Sys().DeleteFile(dir.Path("missing")), 2u);
-  EXPECT_EQ(os::Sys().DeleteFile(underFile), 3u);
-  EXPECT_EQ(os::Sys().CreateDirectory(dir.Path("sub")), 183);
-  EXPECT_EQ(os::Sys().CreateDirectory(dir.Path("plain")), 183);
-  EXPECT_EQ(os::Sys().CreateDirectory(dir.Path("gone") + os::PathDelimiter + "sub"), 3);
-  EXPECT_EQ(os::Sys().CreateDirectory(underFile), 3);
+  EXPECT_EQ(os::Sys().DeleteFile(os::CurrentFolder, dir.Path("sub")), 5u);
+  EXPECT_EQ(os::Sys().DeleteFile(os::CurrentFolder, dir.Path("missing")), 2u);
+  EXPECT_EQ(os::Sys().DeleteFile(os::CurrentFolder, underFile), 3u);
+  EXPECT_EQ(CreateFolder(os::CurrentFolder, dir.Path("sub")).status, 183);
+  EXPECT_EQ(CreateFolder(os::CurrentFolder, dir.Path("plain")).status, 183);
+  EXPECT_EQ(CreateFolder(os::CurrentFolder, dir.Path("gone") + os::PathDelimiter + "sub").status, 3);
+  EXPECT_EQ(CreateFolder(os::CurrentFolder, underFile).status, 3);
   SearchEntry entry;
   // The search calls a file in its directory's place an invalid name, unlike the file calls.
   EXPECT_EQ(OsStartSearch(underFile, AnyEntryMask, entry), 123);
@@ -328,25 +329,31 @@ TEST_F(BlockFileTest, CreateNewRenameAndDeleteIfUnchangedKeepTheirContracts) {
   CloseBlockFile(file);
   ASSERT_EQ(TakeIoStatus(), 0);
   EXPECT_EQ(stamp.size, 3u);
-  RenameFile(dir.Path("new"), dir.Path("taken"));  // replaces, as the emptying create did
+  RenameFile(dir.Path("new"), dir.Path("taken"));  // never in another file's place
+  EXPECT_EQ(TakeIoStatus(), int32_t(os::ErrorAlreadyExists));
+  EXPECT_EQ(dir.Read("taken"), "old");
+  fs::remove(dir.Path("taken"));
+  RenameFile(dir.Path("new"), dir.Path("taken"));
   ASSERT_EQ(TakeIoStatus(), 0);
   EXPECT_EQ(dir.Read("taken"), "abc");
   EXPECT_FALSE(fs::exists(dir.Path("new")));
 
   // Another file under the same name, or the same file grown, is kept.
+  std::string keptAs;
   dir.Write("other", "abc");
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("other"), stamp), int32_t(os::ErrorChangedMeanwhile));
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("other"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
   { std::ofstream(dir.Path("taken"), std::ios::app) << "d"; }
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), stamp), int32_t(os::ErrorChangedMeanwhile));
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
   EXPECT_EQ(dir.Read("taken"), "abcd");
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("missing"), stamp), int32_t(os::ErrorFileNotFound));
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("missing"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorFileNotFound));
+  EXPECT_EQ(keptAs, "");
 
   BindName(file, dir.Path("taken"));
   OpenExisting(file, 1);
   StampOf(file, stamp);
   CloseBlockFile(file);
   ASSERT_EQ(TakeIoStatus(), 0);
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), stamp), 0);
+  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), 0);
   EXPECT_FALSE(fs::exists(dir.Path("taken")));
 }
 

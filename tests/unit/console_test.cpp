@@ -22,7 +22,7 @@ class ConsoleTest : public ::testing::Test {
     BindText(file, "");
     OpenTextOutput(file);
     ASSERT_EQ(IoStatus(), 0);
-    ASSERT_EQ(os::Native().CreateFile(dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite, file.handle), 0u);
+    ASSERT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite, file.handle), 0u);
   }
   void TearDown() override {
     if (file.state == FileState::OpenForTextOutput) CloseText(file);
@@ -98,7 +98,7 @@ TEST_F(ConsoleTest, ReopeningAnOpenFileClosesItFirst) {
   EXPECT_EQ(file.position, 0u);
   EXPECT_EQ(dir.Read("out"), "abc");
   // The reopened file is bound to standard output again; keep it off the test's own.
-  ASSERT_EQ(os::Native().CreateFile(dir.Path("again"), os::AccessWrite, os::ShareRead | os::ShareWrite, file.handle),
+  ASSERT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("again"), os::AccessWrite, os::ShareRead | os::ShareWrite, file.handle),
             0u);
 }
 

@@ -221,12 +221,12 @@ class EndProcessTest : public ::testing::Test {
     dir.Write("in", "unread");
     BindText(StandardInput, "");
     OpenTextInput(StandardInput);
-    ASSERT_EQ(os::Native().OpenFile(dir.Path("in"), os::AccessRead, os::ShareRead | os::ShareWrite,
-                                    StandardInput.handle),
+    ASSERT_EQ(os::Native().OpenFile(os::CurrentFolder, dir.Path("in"), os::AccessRead, os::ShareRead | os::ShareWrite,
+                                    StandardInput.handle, nullptr),
               0u);
     BindText(StandardOutput, "");
     OpenTextOutput(StandardOutput);
-    ASSERT_EQ(os::Native().CreateFile(dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite,
+    ASSERT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite,
                                       StandardOutput.handle),
               0u);
     ExitHandler = CloseStandardFiles;
@@ -307,8 +307,8 @@ TEST_F(EndProcessTest, HandlerThatSetsAnotherRunsItNextEachWithAClearStatus) {
 class ReportPlatform : public CountingPlatform {
  public:
   explicit ReportPlatform(const TempDir& dir) {
-    EXPECT_EQ(inner_.CreateFile(dir.Path("stdout"), os::AccessWrite, os::ShareRead | os::ShareWrite, out), 0u);
-    EXPECT_EQ(inner_.CreateFile(dir.Path("stderr"), os::AccessWrite, os::ShareRead | os::ShareWrite, err), 0u);
+    EXPECT_EQ(inner_.CreateFile(os::CurrentFolder, dir.Path("stdout"), os::AccessWrite, os::ShareRead | os::ShareWrite, out), 0u);
+    EXPECT_EQ(inner_.CreateFile(os::CurrentFolder, dir.Path("stderr"), os::AccessWrite, os::ShareRead | os::ShareWrite, err), 0u);
   }
   ~ReportPlatform() override {
     inner_.CloseFile(out);

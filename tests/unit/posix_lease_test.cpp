@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 os::FileStamp StampOfFile(const std::string& path) {
   os::Handle h = os::InvalidHandle;
   os::FileStamp stamp;
-  EXPECT_EQ(os::Native().OpenFile(path, os::AccessRead, os::ShareRead, h), 0);
+  EXPECT_EQ(os::Native().OpenFile(os::CurrentFolder, path, os::AccessRead, os::ShareRead, h, nullptr), 0);
   EXPECT_EQ(os::Native().StampOf(h, stamp), 0);
   os::Native().CloseFile(h);
   return stamp;
@@ -32,6 +32,12 @@ class LeaseSeam {
  private:
   int (*saved_)(int, int, int);
 };
+
+// The process-wide settings of the program's start, SIGIO ignored among them.
+const bool started = [] {
+  os::StartPlatform(0, nullptr);
+  return true;
+}();
 
 int refusal = 0;  // the errno that a lease is refused with; 0 asks the kernel
 
@@ -65,7 +71,8 @@ TEST(LeaseTest, AnOriginalOpenForWritingIsKeptWhereALeaseCanTellIt) {
     os::FileStamp stamp = StampOfFile(path);
     int writer = c.writer ? open(path.c_str(), O_WRONLY | O_APPEND) : -1;
     refusal = c.refusal;
-    EXPECT_EQ(os::Native().DeleteIfUnchanged(path, stamp), c.status);
+    std::string keptAs;
+    EXPECT_EQ(os::Native().DeleteIfUnchanged(os::CurrentFolder, path, stamp, keptAs), c.status);
     bool kept = c.status != 0;
     EXPECT_EQ(fs::exists(path), kept);
     if (writer >= 0) {
@@ -112,7 +119,8 @@ TEST(LeaseTest, AWriterThatOpensDuringTheDeletionWritesToANamedFile) {
   os::Status status;
   {
     LeaseSeam seam(LeaseWithArrivingWriter);
-    status = os::Native().DeleteIfUnchanged(arriving, stamp);
+    std::string keptAs;
+    status = os::Native().DeleteIfUnchanged(os::CurrentFolder, arriving, stamp, keptAs);
   }
   int exit = -1;
   ASSERT_EQ(waitpid(arrivingWriter, &exit, 0), arrivingWriter);

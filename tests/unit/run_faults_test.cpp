@@ -16,9 +16,9 @@ namespace fs = std::filesystem;
 class FaultyRun : public ScriptedArguments {
  public:
   os::Handle StdHandle(os::StdStream which) override { return which == os::StdStream::Output ? console : input; }
-  os::Status LookUp(const std::string& n, os::FindData& f) override {
+  os::Status LookUp(os::Handle d, const std::string& n, os::FindData& f) override {
     if (lookUpFault != 0 && n.ends_with("b.log")) return lookUpFault;
-    return ScriptedArguments::LookUp(n, f);
+    return ScriptedArguments::LookUp(d, n, f);
   }
   os::Status ContinueSearch(os::Handle s, os::FindData& f) override {
     if (continueFault.Hit()) return continueFault.status;
@@ -67,8 +67,8 @@ TEST(RunFaultsTest, EachFailureIsNamedOrEndsTheRunAndNoOriginalIsLost) {
     run.line = "stowit " + pattern + " /D";
     // Windows reads the console mark from the test program's own header.
     if (os::Native().ModuleFileName(run.path) != 0) run.path = "stowit";
-    ASSERT_EQ(os::Native().CreateFile(dir.Path("input"), os::AccessRead, 0, run.input), 0u);
-    ASSERT_EQ(os::Native().CreateFile(dir.Path("console"), os::AccessWrite, 0, run.console), 0u);
+    ASSERT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("input"), os::AccessRead, 0, run.input), 0u);
+    ASSERT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("console"), os::AccessWrite, 0, run.console), 0u);
     int32_t code = -1;
     try {
       char* argv[] = {nullptr};

@@ -117,16 +117,21 @@ class ScriptedRun : public ScriptedArguments {
     path = ProgramPath;
     today = {2026, 12, 7};
   }
-  os::Status CreateDirectory(const std::string& name) override {
+  // Every folder is there to hold (a handle of no use), none can be made.
+  os::Status OpenFolder(os::Handle, const std::string&, os::Handle& out) override {
+    out = 1000;
+    return 0;
+  }
+  os::Status CreateFolder(os::Handle, const std::string& name, os::Handle&) override {
     made.push_back(name);
     return os::ErrorAccessDenied;
   }
-  os::Status LookUp(const std::string&, os::FindData&) override { return os::ErrorFileNotFound; }
-  os::Status StartSearch(const std::string& pattern, os::Handle&, os::FindData&) override {
+  os::Status LookUp(os::Handle, const std::string&, os::FindData&) override { return os::ErrorFileNotFound; }
+  os::Status StartSearch(os::Handle, const std::string& pattern, os::Handle&, os::FindData&) override {
     searched.push_back(pattern);
     return os::ErrorFileNotFound;
   }
-  os::Status FlushDirectory(const std::string&) override { return 0; }
+  os::Status FlushFolder(os::Handle) override { return 0; }
   static constexpr const char* ProgramPath = "/opt/stowbox/stowit";
 
   std::vector<std::string> made, searched;
@@ -162,7 +167,7 @@ class RunTest : public ::testing::Test {
     Outcome outcome;
     BindText(StandardOutput, "");
     OpenTextOutput(StandardOutput);
-    EXPECT_EQ(os::Native().CreateFile(dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite,
+    EXPECT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite,
                                       StandardOutput.handle),
               0u);
     ExitHandler = [] { CloseText(StandardOutput); };
@@ -200,7 +205,7 @@ TEST_F(RunTest, DeleteSwitchFirstIsThePatternNotTheOption) {
 TEST_F(RunTest, DeleteSwitchAfterThePatternAnnouncesTheDeletion) {
   Outcome r = Run({"prog", "*.log", "/D", "backup"});
   EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.made, (std::vector<std::string>{"backup", Folder("backup")}));
+  EXPECT_EQ(r.made, (std::vector<std::string>{"backup", "2026120701"}));
   EXPECT_EQ(r.searched, std::vector<std::string>{"*.log"});
   EXPECT_EQ(r.out, "Archive folder : " + Folder("backup") + EndOfLine +
                        "Original files will be deleted after archiving" + EndOfLine);

@@ -77,20 +77,21 @@ class CountingPlatform : public os::PlatformDecorator {
     if (positionFault.Hit()) return positionFault.status;
     return inner_.SetPosition(h, d, m, p);
   }
-  os::Status CreateFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+  os::Status CreateFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
     ++creates;
     if (createFault.Hit()) return createFault.status;
-    return inner_.CreateFile(n, a, s, out);
+    return inner_.CreateFile(d, n, a, s, out);
   }
-  os::Status CreateNewFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+  os::Status CreateNewFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
     ++creates;
     if (createFault.Hit()) return createFault.status;
-    return inner_.CreateNewFile(n, a, s, out);
+    return inner_.CreateNewFile(d, n, a, s, out);
   }
-  os::Status OpenFile(const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
+  os::Status OpenFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out,
+                      os::FileStamp* o) override {
     ++opens;
     if (openFault.Hit()) return openFault.status;
-    return inner_.OpenFile(n, a, s, out);
+    return inner_.OpenFile(d, n, a, s, out, o);
   }
   os::Status CloseFile(os::Handle h) override {
     ++closes;
@@ -102,23 +103,23 @@ class CountingPlatform : public os::PlatformDecorator {
     if (flushFault.Hit()) return flushFault.status;
     return inner_.FlushFile(h);
   }
-  os::Status FlushDirectory(const std::string& n) override {
+  os::Status FlushFolder(os::Handle d) override {
     ++folderFlushes;
     if (folderFlushFault.Hit()) return folderFlushFault.status;
-    return inner_.FlushDirectory(n);
+    return inner_.FlushFolder(d);
   }
-  os::Status DeleteFile(const std::string& n) override {
+  os::Status DeleteFile(os::Handle d, const std::string& n) override {
     ++deletes;
-    return inner_.DeleteFile(n);
+    return inner_.DeleteFile(d, n);
   }
-  os::Status DeleteIfUnchanged(const std::string& n, const os::FileStamp& e) override {
+  os::Status DeleteIfUnchanged(os::Handle d, const std::string& n, const os::FileStamp& e, std::string& k) override {
     ++deletes;
     if (deleteFault.Hit()) return deleteFault.status;
-    return inner_.DeleteIfUnchanged(n, e);
+    return inner_.DeleteIfUnchanged(d, n, e, k);
   }
-  os::Status RenameFile(const std::string& from, const std::string& to) override {
+  os::Status RenameFile(os::Handle d, const std::string& from, const std::string& to) override {
     if (renameFault.Hit()) return renameFault.status;
-    return inner_.RenameFile(from, to);
+    return inner_.RenameFile(d, from, to);
   }
   os::Status EndSearch(os::Handle s) override {
     ++searchEnds;
@@ -181,7 +182,7 @@ inline void SetReadOnly(const std::string& path, bool readOnly) {
 inline bool ReadOnlyIgnoredHere(const std::string& readOnlyPath) {
   if (os::PathDelimiter == '/') return false;
   os::Handle h;
-  if (os::Native().OpenFile(readOnlyPath, os::AccessWrite, 0, h) != 0) return false;
+  if (os::Native().OpenFile(os::CurrentFolder, readOnlyPath, os::AccessWrite, 0, h, nullptr) != 0) return false;
   os::Native().CloseFile(h);
   return true;
 }
