@@ -102,7 +102,7 @@ class OtherUsersFolder(StowitTest):
         r = self.stow(t)
         self.assert_victim_untouched(t, before, r)
         self.assertEqual(r.code, 1, r)
-        self.assertRegex(r.out, rb'\A' + REPORT_LINE, r)
+        self.assertRegex(r.out, rb'(?m)^' + REPORT_LINE, r)
         self.assertTrue(r.out.endswith(b'Invalid filename.'), r)
         self.assertEqual(self.read(os.path.join(t, 'box', 'app.log')), CRONTAB)
 
