@@ -30,6 +30,10 @@ void WriteLine(const char* what, const std::string& path) {
 // Creates the copy exclusively under a working name that no file has yet,
 // and returns that name.
 std::string CreatePartial(BlockFile& to, const HeldName& destination) {
+  // A folder that could not be had fails the copy with its own reason (a
+  // name that Windows cannot hold), not with a missing folder's.
+  if (destination.folder == os::InvalidHandle) SetIoStatus(destination.folderStatus);
+  CheckIoStatus();
   const bool fits = os::LastName(destination.name).size() + std::strlen(PartialSuffix) + 3 <= os::MaxNameBytes;
   const std::string base =
       fits ? destination.name + PartialSuffix : std::string(os::FolderPart(destination.name)) + ShortPartialName;

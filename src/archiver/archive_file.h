@@ -21,6 +21,7 @@ struct HeldName {
   os::Handle folder = os::CurrentFolder;
   std::string name;
   std::string shownFolder;
+  int32_t folderStatus = os::ErrorPathNotFound;  // why the folder is not held, when it is not
   std::string Shown() const { return shownFolder + name; }
 };
 

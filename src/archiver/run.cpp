@@ -176,7 +176,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
     {
       CopyProgress progress(entry.size);
       ArchiveFile(HeldName{source.handle, entry.name, sourceDir},
-                  HeldName{dated.handle, entry.name, datedFolder + PathDelimiter()},
+                  HeldName{dated.handle, entry.name, datedFolder + PathDelimiter(), dated.status},
                   options.deleteOriginals);
     }
     ContinueSearch(entry);
