@@ -1,0 +1,81 @@
+// The few ntdll calls and structures that the Windows layer uses to name a
+// file relative to a folder handle, which Win32 cannot. Declared here rather
+// than taken from winternl.h, whose copies of these are incomplete and whose
+// names clash with winnt.h's; the layouts are checked for both widths below.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace os::win32::nt {
+
+using Status = LONG;  // NTSTATUS
+
+struct UnicodeString {
+  USHORT Length;  // bytes, without a terminator
+  USHORT MaximumLength;
+  PWSTR Buffer;
+};
+
+struct ObjectAttributes {
+  ULONG Length;
+  HANDLE RootDirectory;
+  UnicodeString* ObjectName;
+  ULONG Attributes;
+  PVOID SecurityDescriptor;
+  PVOID SecurityQualityOfService;
+};
+
+struct IoStatusBlock {
+  union {
+    Status status;
+    PVOID pointer;
+  };
+  ULONG_PTR Information;
+};
+
+struct FileRenameInformation {
+  BOOLEAN ReplaceIfExists;
+  HANDLE RootDirectory;
+  ULONG FileNameLength;  // bytes
+  WCHAR FileName[1];
+};
+
+constexpr bool Wide = sizeof(void*) == 8;
+static_assert(sizeof(UnicodeString) == (Wide ? 16 : 8));
+static_assert(sizeof(ObjectAttributes) == (Wide ? 48 : 24));
+static_assert(sizeof(IoStatusBlock) == (Wide ? 16 : 8));
+static_assert(offsetof(FileRenameInformation, RootDirectory) == (Wide ? 8 : 4));
+static_assert(offsetof(FileRenameInformation, FileName) == (Wide ? 20 : 12));
+static_assert(sizeof(FileRenameInformation) == (Wide ? 24 : 16));
+
+// NtCreateFile dispositions and options.
+constexpr ULONG FileOpen = 1, FileCreate = 2, FileOverwriteIf = 5;
+constexpr ULONG DirectoryFile = 0x1, SynchronousIoNonAlert = 0x20, NonDirectoryFile = 0x40,
+                DeleteOnClose = 0x1000, OpenReparsePoint = 0x200000;
+constexpr ULONG ObjInherit = 0x2, ObjCaseInsensitive = 0x40;
+// FILE_INFORMATION_CLASS
+constexpr int FileRenameInformationClass = 10, FileIdBothDirectoryInformationClass = 37;
+
+constexpr Status Success = 0;
+constexpr Status ObjectNameCollision = Status(0xC0000035);
+constexpr Status FileIsADirectory = Status(0xC00000BA);
+constexpr Status NotADirectory = Status(0xC0000103);
+
+inline bool Succeeded(Status s) { return s >= 0; }
+
+extern "C" {
+Status NTAPI NtCreateFile(HANDLE* handle, ACCESS_MASK access, ObjectAttributes* attributes, IoStatusBlock* io,
+                          LARGE_INTEGER* allocationSize, ULONG fileAttributes, ULONG shareAccess,
+                          ULONG createDisposition, ULONG createOptions, PVOID eaBuffer, ULONG eaLength);
+Status NTAPI NtSetInformationFile(HANDLE handle, IoStatusBlock* io, PVOID information, ULONG length,
+                                  int informationClass);
+// FILE_ID_BOTH_DIR_INFO (winbase.h) is the layout of the class above.
+Status NTAPI NtQueryDirectoryFile(HANDLE handle, HANDLE event, PVOID apcRoutine, PVOID apcContext, IoStatusBlock* io,
+                                  PVOID information, ULONG length, int informationClass, BOOLEAN returnSingleEntry,
+                                  UnicodeString* fileName, BOOLEAN restartScan);
+ULONG NTAPI RtlNtStatusToDosError(Status status);
+}
+
+}  // namespace os::win32::nt

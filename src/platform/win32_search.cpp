@@ -1,0 +1,69 @@
+// The directory search (FindFirstFileA and its siblings), and the look-up of
+// one name, in a held folder through ntdll.
+#include "platform/win32_internal.h"
+
+namespace os::win32 {
+
+namespace {
+
+void FillFindData(const WIN32_FIND_DATAA& record, FindData& found) {
+  found.attributes = record.dwFileAttributes;
+  found.size = uint64_t(record.nFileSizeHigh) << 32 | record.nFileSizeLow;
+  found.dosWriteTime = DosWriteTime(record.ftLastWriteTime);
+  found.name = record.cFileName;
+}
+
+}  // namespace
+
+uint32_t DosWriteTime(const FILETIME& lastWrite) {
+  FILETIME local;
+  WORD date = 0, time = 0;
+  FileTimeToLocalFileTime(&lastWrite, &local);
+  FileTimeToDosDateTime(&local, &date, &time);
+  return uint32_t(date) << 16 | time;
+}
+
+// A held folder is not listed through its handle: the pattern's path still
+// leads to it, as the handle shares no deletion and so no program can rename
+// or delete the folder while the run holds it.
+Status Win32Platform::StartSearch(Handle, const std::string& pattern, Handle& search, FindData& found) {
+  search = InvalidHandle;
+  if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  WIN32_FIND_DATAA record;
+  HANDLE h = FindFirstFileA(pattern.c_str(), &record);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  FillFindData(record, found);
+  search = FromH(h);
+  return 0;
+}
+
+Status Win32Platform::ContinueSearch(Handle search, FindData& found) {
+  WIN32_FIND_DATAA record;
+  if (!FindNextFileA(H(search), &record)) return LastError();
+  FillFindData(record, found);
+  return 0;
+}
+
+Status Win32Platform::EndSearch(Handle search) { return FindClose(H(search)) ? 0 : LastError(); }
+
+// By path, a search of the name, which Windows names cannot turn into a
+// wildcard; in a held folder, the name itself, taken literally.
+Status Win32Platform::LookUp(Handle folder, const std::string& name, FindData& found) {
+  if (!IsHeld(folder)) {
+    Handle h;
+    Status st = StartSearch(folder, name, h, found);
+    if (st == 0) FindClose(H(h));
+    return st;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  Status st = QueryRelative(folder, name, info);
+  if (st != 0) return st;
+  found.attributes = info.dwFileAttributes;
+  const bool folderEntry = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+  found.size = folderEntry ? 0 : uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;  // a listing gives a folder no size
+  found.dosWriteTime = DosWriteTime(info.ftLastWriteTime);
+  found.name = std::string(LastName(name));
+  return 0;
+}
+
+}  // namespace os::win32
