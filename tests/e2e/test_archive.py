@@ -156,6 +156,34 @@ class Copies(ArchiveTest):
         self.assertCopied({'a.log': b'alpha'}, self.folder(), originals_kept=True)
 
 
+class Names(ArchiveTest):
+    def test_a_name_of_240_bytes_is_archived_and_deleted_like_any_other(self):
+        # Its path in the archive, working suffix and all, passes the 259 bytes of a Windows path.
+        name = 'n' * 236 + '.log'
+        self.write(name, b'long')
+        r = self.stowit('*.log', '/D')
+        self.assertEqual((r.code, r.out), (0, console(self.announced('Archive'), DELETE_NOTICE,
+                                                      b'File 1 ' + name.encode() + b' (4 bytes)')), r)
+        self.assertCopied({name: b'long'}, self.folder(), originals_kept=False)
+
+    def test_names_that_differ_only_in_case_never_replace_each_other(self):
+        # Made with Linux calls: Wine's view of a Linux folder ignores case.
+        files = {'a.log': b'lower', 'A.LOG': b'UPPER'}
+        for name, data in files.items():
+            self.write(name, data)
+        r = self.stowit('*.log', '/D')
+        self.assertEqual(r.code, 0, r)
+        archived = self.entries(self.folder())
+        for name, data in files.items():
+            if name in archived:
+                self.assertEqual(self.read(os.path.join(self.folder(), name)), data, name)
+                self.assertFalse(os.path.exists(self.path(name)), name)
+            else:
+                self.assertIn(b'Original kept, name taken in archive : ' + name.encode() + EOL, r.out)
+                self.assertEqual(self.read(name), data, name)
+        self.assertTrue(set(archived) <= set(files), archived)
+
+
 class FolderThatCannotBeMade(ArchiveTest):
     def test_first_file_ends_the_run_with_a_report_and_is_kept(self):
         self.write('a.log', b'alpha')
