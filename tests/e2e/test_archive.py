@@ -166,6 +166,15 @@ class Names(ArchiveTest):
                                                       b'File 1 ' + name.encode() + b' (4 bytes)')), r)
         self.assertCopied({name: b'long'}, self.folder(), originals_kept=False)
 
+    def test_names_that_windows_paths_would_change_are_archived_and_deleted_as_they_are(self):
+        # A path drops a trailing dot or space and takes con, aux or nul for a device; a name in a folder does not.
+        files = {name: name.encode() for name in ('trail.', 'space ', 'con.log', 'aux', 'nul.txt')}
+        for name, data in files.items():
+            self.write(name, data)
+        r = self.stowit('*', '/D')
+        self.assertEqual(r.code, 0, r)
+        self.assertCopied(files, self.folder(), originals_kept=False)
+
     def test_names_that_differ_only_in_case_never_replace_each_other(self):
         # Made with Linux calls: Wine's view of a Linux folder ignores case.
         files = {'a.log': b'lower', 'A.LOG': b'UPPER'}
