@@ -25,7 +25,9 @@ uint32_t DosWriteTime(const FILETIME& lastWrite) {
 
 // A held folder is not listed through its handle: the pattern's path still
 // leads to it, as the handle shares no deletion and so no program can rename
-// or delete the folder while the run holds it.
+// or delete the folder while the run holds it. (A folder further up can be
+// renamed; the listing then comes from wherever the path leads, while every
+// file call stays in the held folder, and a name missing there is passed over.)
 Status Win32Platform::StartSearch(Handle, const std::string& pattern, Handle& search, FindData& found) {
   search = InvalidHandle;
   if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
