@@ -1,7 +1,8 @@
 // Held folders, and names relative to them. A held folder is opened sharing
 // no deletion: while the run holds it, no program can rename or delete it, so
 // what the run makes in it stays in it. A name in a held folder goes to
-// NtCreateFile with the folder as its root, taken literally.
+// NtCreateFile with the folder as its root, taken literally. (Under Wine,
+// Linux processes are held back by none of this: see CreateFolder.)
 //
 // A reparse point that stands for another place (a junction, a symbolic
 // link) is followed only when its owner is the user who runs the program,
@@ -27,6 +28,26 @@ constexpr DWORD FolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr int MaxNtNameChars = 32767;
 
 enum class Kind { Folder, Link, Other };
+
+// A name relative to a held folder, as ntdll takes it.
+class RelativeName {
+ public:
+  Status Make(Handle folder, const std::string& name) {
+    Status st = WideName(name, wide_);
+    const USHORT bytes = USHORT(wide_.size() * sizeof(wchar_t));
+    name_ = {bytes, bytes, wide_.data()};
+    attributes_ = {sizeof attributes_, H(folder), &name_, nt::ObjCaseInsensitive, nullptr, nullptr};
+    return st;
+  }
+  nt::ObjectAttributes* Attributes() { return &attributes_; }
+  nt::UnicodeString* Name() { return &name_; }
+
+ private:
+  std::wstring wide_;
+  nt::UnicodeString name_{};
+  nt::ObjectAttributes attributes_{};
+};
+
 
 Kind KindOf(HANDLE h) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -84,6 +105,28 @@ Status OpenEntry(Handle parent, const std::string& name, bool follow, HANDLE& ou
   return out == INVALID_HANDLE_VALUE ? LastError() : 0;
 }
 
+// Whether the entry `name` of the held folder, as the folder's own listing
+// shows it now, is the folder that `made` holds, and no reparse point. A
+// file system that gives no file numbers in listings, or cannot list so, is
+// taken at its word.
+bool ListedAs(Handle parent, const std::string& name, HANDLE made) {
+  RelativeName mask;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (mask.Make(parent, name) != 0 || !GetFileInformationByHandle(made, &info)) return false;
+  std::vector<ULONGLONG> buffer((sizeof(FILE_ID_BOTH_DIR_INFO) + (MAX_PATH + 1) * sizeof(WCHAR)) / sizeof(ULONGLONG) + 1);
+  nt::IoStatusBlock io{};
+  nt::Status listing = nt::NtQueryDirectoryFile(H(parent), nullptr, nullptr, nullptr, &io, buffer.data(),
+                                                ULONG(buffer.size() * sizeof(ULONGLONG)),
+                                                nt::FileIdBothDirectoryInformationClass, TRUE, mask.Name(), TRUE);
+  if (listing == nt::NoSuchFile) return false;
+  if (!nt::Succeeded(listing)) return true;  // a file system that cannot list so tells nothing
+  const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
+  if ((entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY)
+    return false;
+  const uint64_t listed = uint64_t(entry->FileId.QuadPart);
+  return listed == 0 || listed == UINT64_MAX || listed == (uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow);
+}
+
 }  // namespace
 
 Status WideName(const std::string& name, std::wstring& wide) {
@@ -105,28 +148,6 @@ Status FromNtStatus(LONG status) {
   if (status == nt::NotADirectory) return ErrorPathNotFound;     // a file where a folder should be
   return Status(nt::RtlNtStatusToDosError(status));
 }
-
-namespace {
-
-// A name relative to a held folder, as ntdll takes it.
-class RelativeName {
- public:
-  Status Make(Handle folder, const std::string& name) {
-    Status st = WideName(name, wide_);
-    const USHORT bytes = USHORT(wide_.size() * sizeof(wchar_t));
-    name_ = {bytes, bytes, wide_.data()};
-    attributes_ = {sizeof attributes_, H(folder), &name_, nt::ObjCaseInsensitive, nullptr, nullptr};
-    return st;
-  }
-  nt::ObjectAttributes* Attributes() { return &attributes_; }
-
- private:
-  std::wstring wide_;
-  nt::UnicodeString name_{};
-  nt::ObjectAttributes attributes_{};
-};
-
-}  // namespace
 
 Status OpenRelative(Handle folder, const std::string& name, ACCESS_MASK access, ULONG share, ULONG disposition,
                     ULONG options, HANDLE& out) {
@@ -155,28 +176,6 @@ Status QueryRelative(Handle folder, const std::string& name, BY_HANDLE_FILE_INFO
   if (!GetFileInformationByHandle(h, &info)) st = LastError();
   CloseHandle(h);
   return st;
-}
-
-// Whether the entry `name` of the held folder, as the folder's own listing
-// shows it now, is the folder that `made` holds, and no reparse point. A
-// file system that gives no file numbers in listings is trusted on the rest.
-bool ListedAs(Handle parent, const std::string& name, HANDLE made) {
-  std::wstring wide;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (WideName(name, wide) != 0 || !GetFileInformationByHandle(made, &info)) return false;
-  const USHORT bytes = USHORT(wide.size() * sizeof(wchar_t));
-  nt::UnicodeString mask{bytes, bytes, wide.data()};
-  std::vector<ULONGLONG> buffer((sizeof(FILE_ID_BOTH_DIR_INFO) + (MAX_PATH + 1) * sizeof(WCHAR)) / sizeof(ULONGLONG) + 1);
-  nt::IoStatusBlock io{};
-  if (!nt::Succeeded(nt::NtQueryDirectoryFile(H(parent), nullptr, nullptr, nullptr, &io, buffer.data(),
-                                              ULONG(buffer.size() * sizeof(ULONGLONG)),
-                                              nt::FileIdBothDirectoryInformationClass, TRUE, &mask, TRUE)))
-    return false;
-  const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
-  if ((entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY)
-    return false;
-  const uint64_t listed = uint64_t(entry->FileId.QuadPart);
-  return listed == 0 || listed == UINT64_MAX || listed == (uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow);
 }
 
 Status Win32Platform::OpenFolder(Handle parent, const std::string& name, Handle& out) {

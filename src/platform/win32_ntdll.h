@@ -54,12 +54,11 @@ static_assert(sizeof(FileRenameInformation) == (Wide ? 24 : 16));
 constexpr ULONG FileOpen = 1, FileCreate = 2, FileOverwriteIf = 5;
 constexpr ULONG DirectoryFile = 0x1, SynchronousIoNonAlert = 0x20, NonDirectoryFile = 0x40,
                 DeleteOnClose = 0x1000, OpenReparsePoint = 0x200000;
-constexpr ULONG ObjInherit = 0x2, ObjCaseInsensitive = 0x40;
+constexpr ULONG ObjCaseInsensitive = 0x40;
 // FILE_INFORMATION_CLASS
 constexpr int FileRenameInformationClass = 10, FileIdBothDirectoryInformationClass = 37;
 
-constexpr Status Success = 0;
-constexpr Status ObjectNameCollision = Status(0xC0000035);
+constexpr Status NoSuchFile = Status(0xC000000F);
 constexpr Status FileIsADirectory = Status(0xC00000BA);
 constexpr Status NotADirectory = Status(0xC0000103);
 
