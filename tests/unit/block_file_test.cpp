@@ -357,6 +357,53 @@ TEST_F(BlockFileTest, CreateNewRenameAndDeleteIfUnchangedKeepTheirContracts) {
   EXPECT_FALSE(fs::exists(dir.Path("taken")));
 }
 
+TEST_F(BlockFileTest, CallsInAHeldFolderKeepTheContractOfTheCallsByPath) {
+  fs::create_directory(dir.Path("sub"));
+  dir.Write("plain", "x");
+  ::Folder held = OpenFolder(dir.Path());
+  ASSERT_TRUE(held.Held());
+  os::Platform& sys = os::Sys();
+  const os::Handle folder = held.handle;
+  os::Handle h = os::InvalidHandle;
+  os::FindData found;
+  const struct {
+    const char* what;
+    os::Status status, expected;
+  } refusals[] = {
+      {"open a missing name", sys.OpenFile(folder, "missing", os::AccessRead, 0, h, nullptr), 2},
+      {"open a folder as a file", sys.OpenFile(folder, "sub", os::AccessRead, 0, h, nullptr), 5},
+      {"create a taken name anew", sys.CreateNewFile(folder, "plain", os::AccessWrite, 0, h), 80},
+      {"rename onto a taken name", sys.RenameFile(folder, "plain", "sub"), 183},
+      {"make a folder of a taken name", sys.CreateFolder(folder, "plain", h), 183},
+      {"hold a file as a folder", sys.OpenFolder(folder, "plain", h), 3},
+      {"hold a missing folder", sys.OpenFolder(folder, "missing", h), 3},
+      {"delete a folder", sys.DeleteFile(folder, "sub"), 5},
+      {"delete a missing name", sys.DeleteFile(folder, "missing"), 2},
+      {"look up a missing name", sys.LookUp(folder, "missing", found), 2},
+  };
+  for (const auto& refusal : refusals) EXPECT_EQ(refusal.status, refusal.expected) << refusal.what;
+
+  // Made, renamed, looked up, stamped and deleted by name within the folder.
+  ASSERT_EQ(sys.CreateNewFile(folder, "new", os::AccessWrite, 0, h), 0);
+  uint32_t done = 0;
+  EXPECT_EQ(sys.WriteFile(h, "abc", 3, done), 0);
+  EXPECT_EQ(sys.CloseFile(h), 0);
+  EXPECT_EQ(sys.RenameFile(folder, "new", "done"), 0);
+  EXPECT_EQ(sys.LookUp(folder, "done", found), 0);
+  EXPECT_EQ(found.name, "done");
+  EXPECT_EQ(found.size, 3u);
+  os::FileStamp stamp;
+  ASSERT_EQ(sys.OpenFile(folder, "done", os::AccessRead, os::ShareRead, h, &stamp), 0);
+  EXPECT_EQ(sys.CloseFile(h), 0);
+  EXPECT_EQ(stamp.size, 3u);
+  std::string keptAs;
+  EXPECT_EQ(sys.DeleteIfUnchanged(folder, "done", stamp, keptAs), 0);
+  EXPECT_EQ(keptAs, "");
+  EXPECT_FALSE(fs::exists(dir.Path("done")));
+  EXPECT_EQ(dir.Read("plain"), "x");
+  CloseFolder(held);
+}
+
 TEST_F(BlockFileTest, WildcardBytesInANameAreTakenLiterally) {
   if (!Posix) GTEST_SKIP() << "Windows names cannot hold * or ?";
   dir.Write("aXb", "");
