@@ -74,6 +74,9 @@ enum class MoveMethod { Begin = 0, Current = 1, End = 2 };
 // The platform's naming conventions.
 extern const char PathDelimiter;      // inserted between a folder and a name
 extern const char* const LineEnd;     // console line end
+// Whether console text is UTF-8, where a control character can also take two
+// bytes (C2 80 to C2 9F); other code pages give those bytes letters.
+extern const bool ConsoleTextIsUtf8;
 extern const std::size_t MaxPathBytes; // longest path a call by path accepts
 constexpr std::size_t MaxNameBytes = 255; // longest name of one entry that every file system takes
 bool EndsDirectoryPart(char c);       // bytes after which a path's folder part ends

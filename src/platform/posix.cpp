@@ -21,6 +21,7 @@ namespace os {
 
 const char PathDelimiter = '/';
 const char* const LineEnd = "\n";
+const bool ConsoleTextIsUtf8 = true;
 const std::size_t MaxPathBytes = PATH_MAX - 1;
 
 bool EndsDirectoryPart(char c) { return c == '/'; }

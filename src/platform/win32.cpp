@@ -19,6 +19,7 @@ namespace os {
 
 const char PathDelimiter = '\\';
 const char* const LineEnd = "\r\n";
+const bool ConsoleTextIsUtf8 = false;
 const std::size_t MaxPathBytes = MAX_PATH - 1;
 
 bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
