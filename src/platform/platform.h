@@ -166,10 +166,11 @@ class Platform {
   // program holds open for writing is kept with ErrorSharingViolation. Should
   // the file be left under another name than its own, `keptAs` gives that
   // name (relative to the folder); it is empty otherwise. The state's time is
-  // the file system's, which moves in ticks (a few milliseconds on Linux): a
-  // write in place that keeps the size, made in the tick in which `expected`
-  // was taken, can leave the state as it was. How each platform keeps writers
-  // out meanwhile, and what it cannot: win32.cpp, posix_delete.cpp.
+  // the file system's, which can move in ticks (a few milliseconds on Linux
+  // before 6.13): a write in place that keeps the size, made in the tick in
+  // which `expected` was taken, can then leave the state as it was. How each
+  // platform keeps writers out meanwhile, and what it cannot: win32.cpp,
+  // posix_delete.cpp.
   virtual Status DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
                                    std::string& keptAs) = 0;
   // Never replaces a file: ErrorAlreadyExists when `to` is taken.
