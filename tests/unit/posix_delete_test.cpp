@@ -37,10 +37,10 @@ class LeaseSeam {
 };
 
 // The process-wide settings of the program's start, SIGIO ignored among them.
-const bool started = [] {
-  os::StartPlatform(0, nullptr);
-  return true;
-}();
+class DeletionEnvironment : public testing::Environment {
+  void SetUp() override { os::StartPlatform(0, nullptr); }
+};
+const auto* environment = testing::AddGlobalTestEnvironment(new DeletionEnvironment);
 
 int refusal = 0;  // the errno that a lease is refused with; 0 asks the kernel
 
