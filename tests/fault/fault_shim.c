@@ -58,18 +58,20 @@ __attribute__((constructor)) static void configure(void) {
   fault_always = strcmp(mode, "always") == 0;
 }
 
-/* Counts a use; returns the errno to fail it with, or 0. */
+/* Counts a use; returns the errno to fail it with, or 0. Leaves errno as it
+   was: readdir tells its end from a failure by an errno the caller cleared. */
 static int use(int call, const char *path, int fd) {
   long n = ++uses[call];
   int fail = call == fault_call && (n == fault_at || (fault_always && n > fault_at));
   if (log_fd >= 0) {
-    char line[512];
-    char descriptor[16];
+    int saved = errno;
+    char line[512], descriptor[16];
     snprintf(descriptor, sizeof descriptor, "fd=%d", fd);
     const char *detail = path ? path : fd == STDOUT_FILENO ? "stdout" : descriptor;
     int len = snprintf(line, sizeof line, "%s%s %s\n", fail ? "FAULT " : "", call_names[call], detail);
     if (len > (int)sizeof line - 1) len = sizeof line - 1;
     log_write(log_fd, line, (size_t)len);
+    errno = saved;
   }
   return fail ? fault_errno : 0;
 }
@@ -84,13 +86,13 @@ static int use(int call, const char *path, int fd) {
   } while (0)
 
 /* The mode argument is there only when a file may be created. */
-#define MODE_ARG(flags)                                      \
-  mode_t mode = 0;                                           \
+#define MODE_ARG(flags)                                            \
+  mode_t mode = 0;                                                 \
   if (((flags) & O_CREAT) || ((flags) & O_TMPFILE) == O_TMPFILE) { \
-    va_list ap;                                              \
-    va_start(ap, flags);                                     \
-    mode = va_arg(ap, mode_t);                               \
-    va_end(ap);                                              \
+    va_list ap;                                                    \
+    va_start(ap, flags);                                           \
+    mode = va_arg(ap, mode_t);                                     \
+    va_end(ap);                                                    \
   }
 
 int open(const char *path, int flags, ...) {
