@@ -46,6 +46,7 @@ enum : Status {
   ErrorFilenameExcedRange = 206,
   ErrorNoData = 232,
   ErrorIoDevice = 1117,
+  ErrorCantResolveFilename = 1921,  // too many links
   ErrorGeneric = 31,
   // Ours, with bit 29 set as Windows keeps for applications: the file is no
   // longer the one that was copied.

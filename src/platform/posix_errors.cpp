@@ -10,7 +10,8 @@ Status FromErrno(int e) {
   switch (e) {
     case 0: return 0;
     case ENOENT: return ErrorFileNotFound;
-    case ENOTDIR: case ELOOP: return ErrorPathNotFound;
+    case ENOTDIR: return ErrorPathNotFound;
+    case ELOOP: return ErrorCantResolveFilename;
     case EACCES: case EPERM: case EISDIR: case EROFS: case ETXTBSY: case ENXIO: case ENODEV: return ErrorAccessDenied;
     case EMFILE: case ENFILE: return ErrorTooManyOpenFiles;
     case EBADF: return ErrorInvalidHandle;

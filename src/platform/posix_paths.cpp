@@ -156,7 +156,8 @@ int Walk::ToEntry(const std::string& path, struct stat& st) {
 Status Walk::StatusOf(int e, bool atName, bool search) const {
   if (e == ENOENT) return (atName || atName_) ? ErrorFileNotFound : ErrorPathNotFound;
   if (e == ENOTDIR) return (search && atNamesFolder_) ? ErrorInvalidName : ErrorPathNotFound;
-  if (e == ELOOP) return ErrorPathNotFound;  // a link that may not be followed: as if nothing were there
+  // A link on the way that may not be followed: as if no folder were there.
+  if (e == ELOOP && !(atName || atName_)) return ErrorPathNotFound;
   return FromErrno(e);
 }
 

@@ -32,11 +32,11 @@ CASES = [
      ['exit 0, but big.log'], False),
     ('kept and named', dict(ALL_ARCHIVED, **{'big.log': BIG}), 0, b"Can't Delete file : big.log\n", [], [], True),
     ('kept aside, named', dict(ALL_ARCHIVED, **{'big.log.deleting': BIG}), 0,
-     b"Can't Delete file : big.log, kept as big.log.deleting\n", [], [], True),
+     b"Can't Delete file : big.log (kept as big.log.deleting)\n", [], [], True),
     ('kept aside, never named', dict(ALL_ARCHIVED, **{'Archive/2026120801/big.log': None, 'big.log.deleting': BIG}),
      0, b'', [], ['big.log lost', 'exit 0'], False),
     ('exit 1 without a report', UNTOUCHED, 1, b'File 1 big.log\n', ['FAULT read fd=5'], ['exit 1 without'], False),
-    ('exit 1, output refused', UNTOUCHED, 1, b'', ['FAULT write stdout'], [], False),
+    ('exit 1, output refused', UNTOUCHED, 1, b'', ['FAULT write stdout'], [], True),
     ('exit 5 after archiving', ALL_ARCHIVED, 5, b'', [], ['exit 5'], False),
     ('a crash', UNTOUCHED, -11, b'', [], ['exit -11'], False),
     ('a hang', UNTOUCHED, None, b'', [], ['hang'], False),
@@ -54,7 +54,7 @@ class Judge(unittest.TestCase):
                         os.makedirs(os.path.dirname(os.path.join(work, path)), exist_ok=True)
                         with open(os.path.join(work, path), 'wb') as f:
                             f.write(data)
-                found, is_named, _ = campaign.judge(work, code, out, faults)
+                found, is_named, _, _ = campaign.judge(work, code, out, faults)
                 self.assertEqual(len(found), len(broke), found)
                 for text, expected in zip(found, broke):
                     self.assertTrue(text.startswith(expected), (text, expected))
