@@ -45,6 +45,8 @@ class Walk {
   const std::string& name() const { return name_; }
   // The folder reached, as a descriptor of the caller's own.
   int Release();
+  // Describes the folder reached; 0 or an errno.
+  int StatFolder(struct stat& st) const;
   // The Win32 number of an errno from the walk or from a call on its name:
   // ENOENT is "file not found" only at the name itself (a call on name()
   // tells so with `atName`), and a search calls a file in the place of the
@@ -59,6 +61,7 @@ class Walk {
 
   int dir_;
   bool owned_ = false;
+  bool fromRoot_ = false;  // dir_ is AT_FDCWD, standing for "/": names go by their full path
   int links_ = 0;
   std::string name_;
   bool atName_ = false;        // the walk stopped at the name itself
