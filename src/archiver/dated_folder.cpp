@@ -4,6 +4,7 @@
 
 #include "runtime/console.h"
 #include "runtime/paths.h"
+#include "runtime/search.h"
 
 namespace {
 
@@ -39,10 +40,14 @@ std::string MakeDatedFolder(const std::string& root, const Folder& held, Folder&
   dated.status = held.status;
   // Creating is the test: any entry of the name (a folder, a file, a link)
   // takes its number, and another run that makes it first moves this one on.
+  // A name said to be taken that no look-up finds ends the choice: the file
+  // system answers nonsense, and would keep the run counting for ever.
   for (int32_t sequence = 1; held.Held(); ++sequence) {
     name = prefix + TwoDigits(sequence);
     dated = CreateFolder(held.handle, name);
     if (dated.status != os::ErrorAlreadyExists || sequence == INT32_MAX) break;
+    SearchEntry entry;
+    if (OsLookUp(name, AnyEntryMask, entry, held.handle) == os::ErrorFileNotFound) break;
   }
   return root + PathDelimiter() + name;
 }

@@ -7,8 +7,12 @@
 
 namespace os {
 
-// Whether the executable file at `path` is marked as a console program; false
-// for a file that cannot be read or is no executable.
-bool IsConsoleImage(const std::string& path);
+// What the executable file at `path` says of itself: a console program,
+// something else (another subsystem, a damaged or foreign file), or nothing,
+// as it could not be opened, read or sought.
+enum class ImageMark { Console, Other, Unreadable };
+ImageMark ReadImageMark(const std::string& path);
+// Whether it is marked as a console program.
+inline bool IsConsoleImage(const std::string& path) { return ReadImageMark(path) == ImageMark::Console; }
 
 }  // namespace os

@@ -46,6 +46,7 @@ enum : Status {
   ErrorFilenameExcedRange = 206,
   ErrorNoData = 232,
   ErrorIoDevice = 1117,
+  ErrorCantResolveFilename = 1921,  // too many links
   ErrorGeneric = 31,
   // Ours, with bit 29 set as Windows keeps for applications: the file is no
   // longer the one that was copied.
@@ -74,6 +75,9 @@ enum class MoveMethod { Begin = 0, Current = 1, End = 2 };
 // The platform's naming conventions.
 extern const char PathDelimiter;      // inserted between a folder and a name
 extern const char* const LineEnd;     // console line end
+// Whether console text is UTF-8, where a control character can also take two
+// bytes (C2 80 to C2 9F); other code pages give those bytes letters.
+extern const bool ConsoleTextIsUtf8;
 extern const std::size_t MaxPathBytes; // longest path a call by path accepts
 constexpr std::size_t MaxNameBytes = 255; // longest name of one entry that every file system takes
 bool EndsDirectoryPart(char c);       // bytes after which a path's folder part ends
@@ -162,8 +166,12 @@ class Platform {
   // says, else keeps it and returns ErrorChangedMeanwhile; one that another
   // program holds open for writing is kept with ErrorSharingViolation. Should
   // the file be left under another name than its own, `keptAs` gives that
-  // name (relative to the folder); it is empty otherwise. How each platform
-  // keeps writers out meanwhile, and what it cannot: win32.cpp, posix_delete.cpp.
+  // name (relative to the folder); it is empty otherwise. The state's time is
+  // the file system's, which can move in ticks (a few milliseconds on Linux
+  // before 6.13): a write in place that keeps the size, made in the tick in
+  // which `expected` was taken, can then leave the state as it was. How each
+  // platform keeps writers out meanwhile, and what it cannot: win32.cpp,
+  // posix_delete.cpp.
   virtual Status DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
                                    std::string& keptAs) = 0;
   // Never replaces a file: ErrorAlreadyExists when `to` is taken.

@@ -1,8 +1,8 @@
 // Our own layer in place of Win32 on Linux. Each call keeps the contract of the
 // Win32 call it stands for, with the same error numbers, in as many system
 // calls as that takes. This file holds the process, console, clock and texts;
-// the rest is in posix_errors.cpp, posix_files.cpp, posix_search.cpp and
-// posix_faults.cpp.
+// the rest is in posix_errors.cpp, posix_paths.cpp, posix_files.cpp,
+// posix_delete.cpp, posix_search.cpp and posix_faults.cpp.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -21,6 +21,7 @@ namespace os {
 
 const char PathDelimiter = '/';
 const char* const LineEnd = "\n";
+const bool ConsoleTextIsUtf8 = true;
 const std::size_t MaxPathBytes = PATH_MAX - 1;
 
 bool EndsDirectoryPart(char c) { return c == '/'; }

@@ -40,9 +40,11 @@
 //    reaches the kernel's lease check only after step 6: a few instructions;
 //  - without a lease, a write after step 8 goes to a file without a name;
 //  - a write in place made in the same tick of the file system's clock as the
-//    copy's open, to a part that the copy had read already, leaves the stamp
-//    as it was: the modification time is coarse (a scheduler tick, 4 ms with
-//    HZ=250), and a same-sized write changes nothing else in the stamp.
+//    copy's open, to a part that the copy had read already, can leave the
+//    stamp as it was: before Linux 6.13 the modification time is coarse (a
+//    scheduler tick, 4 ms with HZ=250), and a write that keeps the size
+//    changes nothing else in the stamp. Later kernels give a file whose time
+//    was looked at (as the open's stamp looks) a fine time at its next write.
 // Where the file system cannot rename without replacing, step 4 looks at the
 // aside name before a plain rename; only a program that makes that very name
 // in that instant could lose a file.

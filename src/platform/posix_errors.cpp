@@ -1,7 +1,5 @@
-// errno to Win32 error numbers, and the name checks that tell Windows' "file
-// not found" from "path not found" where Linux has ENOENT for both.
-#include <sys/stat.h>
-
+// errno to Win32 error numbers. Where Linux has ENOENT for both of Windows'
+// "file not found" and "path not found", the walk tells them apart (Walk::StatusOf).
 #include <cerrno>
 
 #include "platform/posix_internal.h"
@@ -12,7 +10,8 @@ Status FromErrno(int e) {
   switch (e) {
     case 0: return 0;
     case ENOENT: return ErrorFileNotFound;
-    case ENOTDIR: case ELOOP: return ErrorPathNotFound;
+    case ENOTDIR: return ErrorPathNotFound;
+    case ELOOP: return ErrorCantResolveFilename;
     case EACCES: case EPERM: case EISDIR: case EROFS: case ETXTBSY: case ENXIO: case ENODEV: return ErrorAccessDenied;
     case EMFILE: case ENFILE: return ErrorTooManyOpenFiles;
     case EBADF: return ErrorInvalidHandle;
@@ -27,22 +26,6 @@ Status FromErrno(int e) {
     case EIO: return ErrorIoDevice;
     default: return ErrorGeneric;
   }
-}
-
-Status MissingNameStatus(const std::string& name) {
-  struct stat st;
-  if (name.empty()) return ErrorPathNotFound;
-  if (stat(ParentOf(name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ErrorPathNotFound;
-  return ErrorFileNotFound;
-}
-
-Status NotDirectoryStatus(const std::string& dir) {
-  struct stat st;
-  return (stat(dir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ? ErrorInvalidName : ErrorPathNotFound;
-}
-
-Status NameStatus(int e, const std::string& name) {
-  return e == ENOENT ? MissingNameStatus(name) : FromErrno(e);
 }
 
 }  // namespace os::posix

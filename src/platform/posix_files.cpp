@@ -48,10 +48,18 @@ Status KeepPlainFile(int fd, Handle& out, FileStamp* openedAs = nullptr) {
 // The folder a walk reached, opened for reading where it may be read, so that
 // it can be listed and flushed; one that may only be entered stays a path handle.
 Status HoldFolder(Walk& walk, Handle& out) {
-  int fd = openat(walk.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 && errno != EACCES) return FromErrno(errno);
-  out = fd >= 0 ? fd : walk.Release();
-  return out >= 0 ? 0 : FromErrno(errno);
+  int path = walk.Release();
+  if (path < 0) return FromErrno(errno);
+  int fd = openat(path, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int e = errno;
+  if (fd < 0 && e == EACCES) {
+    out = path;
+    return 0;
+  }
+  close(path);
+  if (fd < 0) return FromErrno(e);
+  out = fd;
+  return 0;
 }
 
 int OpenFlags(uint32_t access) {
@@ -256,7 +264,7 @@ Status PosixPlatform::CreateFolder(Handle parent, const std::string& name, Handl
   if (fd < 0 && errno == EACCES) fd = openat(walk.dir(), last, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return ErrorPathNotFound;  // no longer a folder: swapped
   struct stat made, above;
-  if (fstat(fd, &made) != 0 || fstatat(walk.dir(), "", &above, AT_EMPTY_PATH) != 0 ||
+  if (fstat(fd, &made) != 0 || walk.StatFolder(above) != 0 ||
       (made.st_uid != geteuid() && made.st_uid != above.st_uid)) {
     close(fd);
     return ErrorAccessDenied;

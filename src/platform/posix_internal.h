@@ -15,20 +15,6 @@ namespace os::posix {
 
 // errno to the Win32 number that the same failure gets on Windows.
 Status FromErrno(int e);
-// Windows tells a missing name (2) from a missing directory on the way (3).
-Status MissingNameStatus(const std::string& name);
-// FindFirstFileA answers "invalid name" when the directory it is to list is a
-// file, and "path not found" when a file stands further up the path.
-Status NotDirectoryStatus(const std::string& dir);
-// FromErrno, with ENOENT told apart as MissingNameStatus does.
-Status NameStatus(int e, const std::string& name);
-
-// The folder that holds `name`, as a system call takes it: "." for a bare name.
-inline std::string ParentOf(std::string_view name) {
-  std::string_view folder = FolderPart(name);
-  if (folder.size() > 1) folder.remove_suffix(1);  // "/" stays: the root
-  return folder.empty() ? "." : std::string(folder);
-}
 // Any write bit: not read-only.
 inline bool HasWriteBit(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
 
@@ -59,6 +45,8 @@ class Walk {
   const std::string& name() const { return name_; }
   // The folder reached, as a descriptor of the caller's own.
   int Release();
+  // Describes the folder reached; 0 or an errno.
+  int StatFolder(struct stat& st) const;
   // The Win32 number of an errno from the walk or from a call on its name:
   // ENOENT is "file not found" only at the name itself (a call on name()
   // tells so with `atName`), and a search calls a file in the place of the
@@ -73,6 +61,7 @@ class Walk {
 
   int dir_;
   bool owned_ = false;
+  bool fromRoot_ = false;  // dir_ is AT_FDCWD, standing for "/": names go by their full path
   int links_ = 0;
   std::string name_;
   bool atName_ = false;        // the walk stopped at the name itself
@@ -97,7 +86,8 @@ void NoteProcessFiles();
 
 // Each method keeps the contract of the Win32 call it stands for; the methods
 // are defined by concern: posix.cpp (process, console, clock, texts),
-// posix_files.cpp, posix_search.cpp, posix_faults.cpp.
+// posix_files.cpp, posix_delete.cpp (DeleteIfUnchanged), posix_search.cpp,
+// posix_faults.cpp.
 class PosixPlatform final : public Platform {
  public:
   const char* CommandLine() override;

@@ -49,24 +49,35 @@ Walk::~Walk() {
 void Walk::Enter(int fd) {
   if (owned_) close(dir_);
   dir_ = fd;
-  owned_ = true;
+  owned_ = fd != AT_FDCWD;
+  fromRoot_ = false;
 }
 
 int Walk::Release() {
   int fd = dir_;
-  if (!owned_) fd = fcntl(dir_, F_DUPFD_CLOEXEC, 0);
+  if (dir_ == AT_FDCWD)
+    fd = open(fromRoot_ ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  else if (!owned_)
+    fd = fcntl(dir_, F_DUPFD_CLOEXEC, 0);
   owned_ = false;
   return fd;
 }
 
-// Puts a link's target in front of the names still to walk; a full path starts again at "/".
+// Puts a link's target in front of the names still to walk. A full path
+// starts again at "/", whose first name is then opened by its full path
+// rather than relative to "/" itself: emulators that keep a system tree of
+// their own (qemu-user's -L) take "/" for the root of that tree.
 bool Walk::Splice(const std::string& target, std::deque<std::string>& names) {
-  if (!target.empty() && target[0] == '/') {
-    int root = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0) return false;
-    Enter(root);
-  }
   std::deque<std::string> more = Names(target);
+  if (!target.empty() && target[0] == '/') {
+    Enter(AT_FDCWD);
+    fromRoot_ = true;
+    if (more.empty() && names.empty()) {
+      int root = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (root < 0) return false;
+      Enter(root);
+    }
+  }
   names.insert(names.begin(), more.begin(), more.end());
   return true;
 }
@@ -91,7 +102,7 @@ int Walk::To(const std::string& path, bool last) {
   name_.clear();
   if (!Splice(path, names)) return errno;
   while (!names.empty()) {
-    std::string name = std::move(names.front());
+    std::string name = fromRoot_ ? std::string("/").append(names.front()) : names.front();
     names.pop_front();
     if (names.empty() && !last) {
       name_ = std::move(name);
@@ -113,7 +124,7 @@ int Walk::To(const std::string& path, bool last) {
     std::string target;
     int e = ReadAllowedLink(name, target);
     if (e == EAGAIN) {
-      names.push_front(std::move(name));
+      names.push_front(fromRoot_ ? name.substr(1) : std::move(name));
       continue;
     }
     if (e != 0 || !Splice(target, names)) return e ? e : errno;
@@ -124,7 +135,7 @@ int Walk::To(const std::string& path, bool last) {
 int Walk::ToEntry(const std::string& path, struct stat& st) {
   int e = To(path, false);
   if (e != 0) return e;
-  if (name_.empty()) return fstat(dir_, &st) == 0 ? 0 : errno;  // the folder itself: "", ".", "/"
+  if (name_.empty()) return StatFolder(st);  // the folder itself: "", ".", "/"
   for (;;) {
     atName_ = true;
     if (fstatat(dir_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
@@ -135,6 +146,7 @@ int Walk::ToEntry(const std::string& path, struct stat& st) {
     if (e == EAGAIN) continue;
     if (e != 0) return e;
     Walk next(dir_, links_);
+    next.fromRoot_ = fromRoot_;
     struct stat reached;
     e = next.ToEntry(target, reached);
     links_ = next.links_;
@@ -153,10 +165,16 @@ int Walk::ToEntry(const std::string& path, struct stat& st) {
   }
 }
 
+int Walk::StatFolder(struct stat& st) const {
+  int rc = fromRoot_ ? stat("/", &st) : fstatat(dir_, "", &st, AT_EMPTY_PATH);
+  return rc == 0 ? 0 : errno;
+}
+
 Status Walk::StatusOf(int e, bool atName, bool search) const {
   if (e == ENOENT) return (atName || atName_) ? ErrorFileNotFound : ErrorPathNotFound;
   if (e == ENOTDIR) return (search && atNamesFolder_) ? ErrorInvalidName : ErrorPathNotFound;
-  if (e == ELOOP) return ErrorPathNotFound;  // a link that may not be followed: as if nothing were there
+  // A link on the way that may not be followed: as if no folder were there.
+  if (e == ELOOP && !(atName || atName_)) return ErrorPathNotFound;
   return FromErrno(e);
 }
 

@@ -14,6 +14,7 @@ namespace os {
 
 const char PathDelimiter = '\\';
 const char* const LineEnd = "\r\n";
+const bool ConsoleTextIsUtf8 = false;
 const std::size_t MaxPathBytes = MAX_PATH - 1;
 
 bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
@@ -23,11 +24,13 @@ int32_t ArgumentCount() { return CountArguments(Sys().CommandLine()); }
 std::string ArgumentAt(int32_t index) { return index > 0 ? ArgumentOf(Sys().CommandLine(), index) : std::string(); }
 
 // Windows marks console programs in the executable's header. The whole path,
-// not argument 0: a path cut to 255 bytes would name no file, and the failure
-// report would then wait in a message box.
+// not argument 0: a path cut to 255 bytes would name no file. A program that
+// cannot read its own file is taken for what it ships as, a console program:
+// a failure report in a message box would wait for a click that no scheduled
+// task gives.
 bool IsConsoleProgram() {
   std::string path;
-  return Sys().ModuleFileName(path) == 0 && IsConsoleImage(path);
+  return Sys().ModuleFileName(path) != 0 || ReadImageMark(path) != ImageMark::Other;
 }
 
 // Only "/?" asks for the usage screen; anything else is a pattern.

@@ -158,8 +158,10 @@ bool FilePresent(const std::string& name, os::Handle folder) {
   SearchEntry entry;
   int32_t status = OsLookUp(name, AnyEntryMask, entry, folder);
   // Only a name that is gone is passed over; any other failure of the look-up
-  // (access denied, an I/O error, a name too long) is left for the open to report.
-  if (status == os::ErrorFileNotFound || status == os::ErrorPathNotFound) return false;
+  // (access denied, an I/O error, a name too long) is left for the open to
+  // report. In a held folder no folder on the way can have gone.
+  if (status == os::ErrorFileNotFound) return false;
+  if (status == os::ErrorPathNotFound && folder == os::CurrentFolder) return false;
   if (status != 0) return true;
   if (entry.attributes & os::AttrDirectory) return false;
   return entry.writeTime != 0xFFFFFFFFu;

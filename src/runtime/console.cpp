@@ -93,6 +93,30 @@ void AppendBytes(TextFile& f, const char* bytes, uint32_t n, bool spaces) {
   }
 }
 
+// A control character in a name (another user chooses names) would reach a
+// terminal as a command: on a terminal each of its bytes shows as '?', so the
+// name on screen is also a pattern that matches it. Other output is left as
+// it is, byte for byte, for the scripts that read it.
+bool IsControl(std::string_view text, std::size_t i) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x20 || c == 0x7F) return true;
+  if (!os::ConsoleTextIsUtf8) return false;
+  auto next = [&](std::size_t j) { return j < text.size() ? static_cast<unsigned char>(text[j]) : 0u; };
+  return (c == 0xC2 && next(i + 1) >= 0x80 && next(i + 1) <= 0x9F) ||
+         (c >= 0x80 && c <= 0x9F && i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC2);
+}
+
+void AppendShown(TextFile& f, std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t j = i;
+    while (j < text.size() && !(f.terminal && IsControl(text, j))) ++j;
+    if (j > i) AppendBytes(f, text.data() + i, uint32_t(j - i), false);
+    for (; j < text.size() && f.terminal && IsControl(text, j); ++j) AppendBytes(f, "?", 1, false);
+    i = j;
+  }
+}
+
 void Pad(TextFile& f, int32_t width, std::size_t n) {
   if (width > 0 && std::size_t(width) > n) AppendBytes(f, nullptr, uint32_t(width - int32_t(n)), true);
 }
@@ -175,7 +199,7 @@ void EraseStatus(TextFile& f) {
 
 void WriteText(TextFile& f, std::string_view text, int32_t width) {
   Pad(f, width, text.size());
-  if (!text.empty()) AppendBytes(f, text.data(), uint32_t(text.size()), false);
+  AppendShown(f, text);
 }
 
 std::string DecimalText(int64_t value) {
@@ -196,7 +220,7 @@ void WriteInteger(TextFile& f, int64_t value, int32_t width) { WriteText(f, Deci
 
 void WriteChar(TextFile& f, char c, int32_t width) {
   Pad(f, width, 1);
-  AppendBytes(f, &c, 1, false);
+  AppendShown(f, std::string_view(&c, 1));
 }
 
 void EndLine(TextFile& f) {

@@ -5,12 +5,13 @@ import hashlib
 import os
 import re
 import resource
+import shutil
 import signal
 import subprocess
 import time
 import unittest
 
-from harness import (EOL, PROBE, PROGRAM, SEP, StowitTest, command, start_wine_server,
+from harness import (EMULATED, EOL, PROBE, PROGRAM, SEP, StowitTest, command, start_wine_server,
                      skip_unless_posix, skip_unless_root)
 
 E = re.escape(EOL)
@@ -173,14 +174,48 @@ class KilledDuringCopy(FaultTest):
             time.sleep(0.002)
         proc.send_signal(signal.SIGKILL)
         proc.wait()
-        if proc.returncode != -signal.SIGKILL:
-            self.skipTest('the copy ended before it could be killed (exit %d)' % proc.returncode)
+        # A copy that ends before it can be killed proves nothing: that is a fault of the test.
+        self.assertEqual(proc.returncode, -signal.SIGKILL, 'the copy ended before it could be killed')
         self.assertTrue(os.path.exists(original), 'the original is gone')
         self.assertEqual(digest(original), whole, 'the original changed')
         self.assertEqual(os.listdir(self.path(self.folder())), ['big.log.partial'])
         copied = os.path.getsize(copy)
         self.assertLess(copied, self.SIZE + 1)
         self.assertEqual(digest(copy), digest(original, copied), 'the partial copy is not a prefix')
+
+
+@skip_unless_posix('the order of a Linux run\'s system calls, as strace shows it')
+@unittest.skipIf(EMULATED, 'strace sees the emulator, not the program')
+@unittest.skipUnless(shutil.which('strace'), 'strace is not installed')
+class DurableBeforeDeleted(FaultTest):
+    """An original goes only once its copy and the copy's folder entries are
+    on the disk: read off the system calls, by paths and held folders alike."""
+
+    CALLS = 'openat,fdatasync,fsync,rename,renameat,renameat2,unlink,unlinkat'
+
+    def test_copy_flushed_renamed_and_its_folders_flushed_before_the_original_goes(self):
+        self.originals({'a.log': b'alpha'})
+        trace = self.path('trace')
+        proc = subprocess.run(['strace', '-f', '-y', '-qq', '-e', 'trace=' + self.CALLS, '-o', trace, PROGRAM,
+                               '*.log', '/d'], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc)
+        with open(trace) as f:
+            calls = [line.split(None, 1)[1] for line in f if ' = -1 ' not in line]
+        dated = '/%s>' % self.folder().split(os.sep)[-1]
+
+        def first(pattern, after=-1):
+            for i, call in enumerate(calls):
+                if i > after and re.search(pattern, call):
+                    return i
+            self.fail('no call like %r after call %d in:\n%s' % (pattern, after, ''.join(calls)))
+
+        created = first(r'^openat\(.*"a\.log\.partial", [^)]*O_CREAT\|O_EXCL')
+        flushed = first(r'^fdatasync\(\d+<[^>]*/a\.log\.partial>\)', created)
+        renamed = first(r'^renameat2\(.*"a\.log\.partial", .*"a\.log", RENAME_NOREPLACE\)', flushed)
+        folder = first(r'^fsync\(\d+<[^>]*%s\)' % re.escape(dated), renamed)
+        parent = first(r'^fsync\(\d+<[^>]*/Archive>\)')
+        gone = first(r'^(unlink|rename)(at2?)?\([^,]*<%s>, "a\.log"' % re.escape(self.dir))
+        self.assertLess(max(folder, parent), gone, ''.join(calls))
 
 
 class DatedFolderCannotBeMade(FaultTest):

@@ -4,7 +4,7 @@ import os
 import re
 import unittest
 
-from harness import (EOL, PROGRAM, SEP, WINDOWS, StowitTest, console, program_path_as_seen,
+from harness import (EOL, POSIX, PROGRAM, SEP, WINDOWS, StowitTest, console, program_path_as_seen,
                      skip_unless_posix, start_wine_server, today)
 
 ROOT = os.path.join(os.path.dirname(__file__), '..', '..')
@@ -115,17 +115,23 @@ class UsageScreen(StowitTest):
                                         b'File 1 --helpx (1 bytes)'), r)
 
 
-class OverlongArguments(StowitTest):
+class RefusedArguments(StowitTest):
     def assertRefused(self, r):
         self.assertEqual(r.code, 5, r)
         self.assertEqual(r.out.count(EOL), 1, r)
         self.assertTrue(r.out.endswith(EOL), r)
         self.assertNotIn(b'Archive folder', r.out)
 
-    def test_argument_over_255_bytes_is_refused_before_anything_is_made(self):
+    def test_argument_over_255_bytes_or_empty_is_refused_before_anything_is_made(self):
         self.write('a.log', b'alpha')
         long_name = 'x' * 252 + '.log'
-        for args in ((long_name,), ('*.log', 'b' * 256), ('*.log', '/d', 'b' * 300), ('*.log', '/d', 'c', long_name)):
+        refused = [(long_name,), ('*.log', 'b' * 256), ('*.log', '/d', 'b' * 300), ('*.log', '/d', 'c', long_name)]
+        # A script's empty variable: Linux passes the empty argument, which would
+        # shift the archive folder into the pattern's place. (On Windows an empty
+        # pair of quotes adds no argument.)
+        if POSIX:
+            refused += [('', 'a.log', '/D'), ('*.log', '', '/D')]
+        for args in refused:
             with self.subTest(lengths=[len(a) for a in args]):
                 self.assertRefused(self.stowit(*args))
                 self.assertEqual(self.entries(), ['a.log'])

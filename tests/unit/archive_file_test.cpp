@@ -2,11 +2,15 @@
 // injected where the system cannot be made to fail.
 #include "archiver/archive_file.h"
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <set>
+#include <thread>
 
 #include "runtime/console.h"
 #include "runtime/failure.h"
+#include "runtime/folder.h"
 #include "runtime/io_status.h"
 #include "test_support.h"
 
@@ -37,6 +41,10 @@ class ArchivePlatform : public CountingPlatform {
     open.erase(h);
     return CountingPlatform::CloseFile(h);
   }
+  os::Status ReadFile(os::Handle h, void* b, uint32_t c, uint32_t& done) override {
+    if (beforeRead) beforeRead(reads + 1);
+    return CountingPlatform::ReadFile(h, b, c, done);
+  }
   os::Status DeleteIfUnchanged(os::Handle d, const std::string& n, const os::FileStamp& e, std::string& k) override {
     flushesAtDelete = flushes;
     folderFlushesAtDelete = folderFlushes;
@@ -50,6 +58,7 @@ class ArchivePlatform : public CountingPlatform {
   os::Handle input = os::InvalidHandle, console = os::InvalidHandle;
   std::set<os::Handle> open;
   int flushesAtDelete = -1, folderFlushesAtDelete = -1;
+  std::function<void(int)> beforeRead;  // given the number of the read about to be made
 };
 
 os::Handle CreateForTest(const std::string& path) {
@@ -225,6 +234,7 @@ TEST_F(ArchiveFileTest, EveryFailingStepRaisesItsStatusAndKeepsTheOriginal) {
       {"flush of its folder", &CountingPlatform::folderFlushFault, 0, os::ErrorIoDevice},
       {"close of the source", &CountingPlatform::closeFault, 0, os::ErrorInvalidHandle},
       {"close of the copy", &CountingPlatform::closeFault, 1, os::ErrorDiskFull},
+      {"rename of the copy", &CountingPlatform::renameFault, 0, os::ErrorAccessDenied},
   };
   std::string bytes = RandomBytes(16385);
   dir.Write("app.log", bytes);
@@ -267,6 +277,65 @@ TEST_F(ArchiveFileTest, CopyKeepsThePermissionBitsLessTheUmask) {
     ASSERT_EQ(Archive(false), 0);
     EXPECT_EQ(fs::status(destination).permissions(), mode & ~umask) << std::oct << int(mode);
   }
+}
+
+TEST_F(ArchiveFileTest, AnOriginalRewrittenInPlaceDuringItsCopyIsKept) {
+  const std::string bytes = RandomBytes(3 * CopyBlockSize);
+  dir.Write("app.log", bytes);
+  platform.beforeRead = [&](int read) {
+    if (read != 3) return;
+    // Past a tick of the file system's clock, as a real rewrite comes a while later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::fstream(source, std::ios::in | std::ios::out | std::ios::binary).write("NEW!", 4);
+  };
+  EXPECT_EQ(Archive(true), 0);
+  EXPECT_EQ(Console(), "Original kept, changed while archiving : " + source + os::LineEnd);
+  EXPECT_EQ(dir.Read("app.log"), "NEW!" + bytes.substr(4));
+  EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), bytes);
+}
+
+TEST_F(ArchiveFileTest, ACopyNeverTakesAnotherFilesPlace) {
+  dir.Write("app.log", "the original");
+  dir.Write("copies" + std::string(1, os::PathDelimiter) + "app.log", "another file");
+  EXPECT_EQ(Archive(true), 0);
+  EXPECT_EQ(Console(), "Original kept, name taken in archive : " + source + os::LineEnd);
+  EXPECT_EQ(dir.Read("app.log"), "the original");
+  EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), "another file");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path("copies")), fs::directory_iterator()), 1);
+}
+
+// What a held folder holds under a name, read through the platform: a path to
+// it may be longer than Windows' path calls take.
+std::string ReadHeld(const Folder& folder, const std::string& name) {
+  os::Handle h = os::InvalidHandle;
+  if (os::Native().OpenFile(folder.handle, name, os::AccessRead, os::ShareRead, h, nullptr) != 0) return "(none)";
+  std::string bytes(64, '\0');
+  uint32_t done = 0;
+  os::Native().ReadFile(h, bytes.data(), uint32_t(bytes.size()), done);
+  os::Native().CloseFile(h);
+  return bytes.substr(0, done);
+}
+
+TEST_F(ArchiveFileTest, ALongestLegalNameIsArchivedAndDeletedThroughWorkingNamesOfItsOwn) {
+  const std::string name = std::string(os::MaxNameBytes - 5, 'l') + ".log";  // 254 bytes: no room for a suffix
+  Folder from = OpenFolder(dir.Path()), to = OpenFolder(dir.Path("copies"));
+  ASSERT_TRUE(from.Held() && to.Held());
+  os::Handle h = os::InvalidHandle;
+  ASSERT_EQ(os::Native().CreateNewFile(from.handle, name, os::AccessWrite, 0, h), 0);
+  uint32_t done = 0;
+  os::Native().WriteFile(h, "long", 4, done);
+  os::Native().CloseFile(h);
+  try {
+    ArchiveFile(HeldName{from.handle, name, ""}, HeldName{to.handle, name, ""}, true);
+  } catch (const FailureException&) {
+    ADD_FAILURE() << "a legal name must not end the run";
+  }
+  EXPECT_EQ(Console(), "");
+  EXPECT_EQ(ReadHeld(to, name), "long");
+  EXPECT_EQ(ReadHeld(from, name), "(none)");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path("copies")), fs::directory_iterator()), 1);
+  CloseFolder(from);
+  CloseFolder(to);
 }
 
 }  // namespace

@@ -198,9 +198,12 @@ TEST_F(ProgramKindTest, FilesThatCannotBeReadAreNoConsolePrograms) {
 
   dir.Write("image.exe", ImageHeader(3));
   counting.readFault = {1, os::ErrorIoDevice};  // the read at the header offset
-  EXPECT_FALSE(IsConsoleImage(dir.Path("image.exe")));
+  EXPECT_EQ(os::ReadImageMark(dir.Path("image.exe")), os::ImageMark::Unreadable);
   counting.positionFault = {0, os::ErrorInvalidParameter};
-  EXPECT_FALSE(IsConsoleImage(dir.Path("image.exe")));
+  EXPECT_EQ(os::ReadImageMark(dir.Path("image.exe")), os::ImageMark::Unreadable);
+  EXPECT_EQ(os::ReadImageMark(dir.Path("missing.exe")), os::ImageMark::Unreadable);
+  dir.Write("image.exe", ImageHeader(2));
+  EXPECT_EQ(os::ReadImageMark(dir.Path("image.exe")), os::ImageMark::Other);
   EXPECT_EQ(IoStatus(), 0);
 }
 
@@ -208,6 +211,13 @@ TEST_F(ProgramKindTest, ThisProgramIsAConsoleProgram) {
   const bool saved = IsConsoleProgram;
   SetProgramKind();
   EXPECT_TRUE(IsConsoleProgram);
+  {
+    // Nor does a program file that cannot be read turn the report into a message box.
+    CountingPlatform counting;
+    counting.readFault = {0, os::ErrorAccessDenied};
+    SetProgramKind();
+    EXPECT_TRUE(IsConsoleProgram);
+  }
   IsConsoleProgram = saved;
   if (!Posix) {  // Windows reads the mark from the program file
     std::string path;

@@ -258,4 +258,20 @@ TEST(ConsoleOpenTest, OpeningARecordNeverBoundOrOpenForBlocksGives102) {
   EXPECT_EQ(counting.writes + counting.closes, 0);
 }
 
+TEST_F(ConsoleTest, ControlCharactersReachATerminalAsQuestionMarksAndAnythingElseAsTheyAre) {
+  const std::string name = "a\x1b]0;x\x07\xc2\x9b\xc3\xa9\x7f.log";
+  const std::string onTerminal = std::string("a?]0;x?") + (os::ConsoleTextIsUtf8 ? "??" : "\xc2\x9b") + "\xc3\xa9?.log";
+  for (bool terminal : {true, false}) {
+    SCOPED_TRACE(terminal);
+    file.terminal = terminal;
+    WriteText(file, name);
+    EndLine(file);
+    // Console text leaves in the OEM code page on Windows, as every line does.
+    std::string expected = (terminal ? onTerminal : name) + LineEnd;
+    os::Native().AnsiToOem(expected.data(), expected.size());
+    EXPECT_EQ(Written(), expected);
+    SetUp();
+  }
+}
+
 }  // namespace

@@ -20,6 +20,10 @@ class FaultyRun : public ScriptedArguments {
     if (lookUpFault != 0 && n.ends_with("b.log")) return lookUpFault;
     return ScriptedArguments::LookUp(d, n, f);
   }
+  os::Status StartSearch(os::Handle d, const std::string& p, os::Handle& s, os::FindData& f) override {
+    if (startFault != 0) return startFault;
+    return ScriptedArguments::StartSearch(d, p, s, f);
+  }
   os::Status ContinueSearch(os::Handle s, os::FindData& f) override {
     if (continueFault.Hit()) return continueFault.status;
     return ScriptedArguments::ContinueSearch(s, f);
@@ -30,7 +34,7 @@ class FaultyRun : public ScriptedArguments {
   }
 
   os::Handle input = os::InvalidHandle, console = os::InvalidHandle;
-  os::Status lookUpFault = 0;
+  os::Status lookUpFault = 0, startFault = 0;
   Fault continueFault;
   bool halfConsoleWrites = false;
 };
@@ -49,12 +53,15 @@ TEST(RunFaultsTest, EachFailureIsNamedOrEndsTheRunAndNoOriginalIsLost) {
        "Can't Delete file : ", 1},
       {"look-up fails with an I/O error", [](FaultyRun& p) { p.lookUpFault = os::ErrorIoDevice; }, 0, "", 0},
       {"listing breaks off", [](FaultyRun& p) { p.continueFault = {0, os::ErrorIoDevice}; }, 1, "I/O error 1117.", 2},
+      // A folder that may be entered but not read must not pass for an empty one.
+      {"listing cannot start", [](FaultyRun& p) { p.startFault = os::ErrorAccessDenied; }, 1, "File access denied.", 3},
       {"console takes half of each write", [](FaultyRun& p) { p.halfConsoleWrites = true; }, 0, "", 0},
   };
   const std::map<std::string, std::string> files = {{"a.log", "alpha"}, {"b.log", "bravo!"}, {"c.log", "charlie"}};
   const std::regex wholeLine(
       "Archive folder : .*|Original files will be deleted after archiving|File [123] .*\\.log \\([567] bytes\\)|"
-      "Can't Delete file : .*|Exception EInOutError in module .*|File: .*\\.cpp Line#: \\d+|I/O error 1117\\.|");
+      "Can't Delete file : .*|Exception EInOutError in module .*|File: .*\\.cpp Line#: \\d+|I/O error 1117\\.|"
+      "File access denied\\.|");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;

@@ -1,6 +1,9 @@
-// Deleting an original on Linux while other processes hold it open or open it:
-// the read lease that tells it, and the behaviour where no lease can be had.
+// Deleting an original on Linux while other processes hold it open, open it,
+// or put another file in its place: the read lease that tells a writer, the
+// name moved aside and checked before it goes, and the behaviour where no
+// lease can be had.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,10 +37,10 @@ class LeaseSeam {
 };
 
 // The process-wide settings of the program's start, SIGIO ignored among them.
-const bool started = [] {
-  os::StartPlatform(0, nullptr);
-  return true;
-}();
+class DeletionEnvironment : public testing::Environment {
+  void SetUp() override { os::StartPlatform(0, nullptr); }
+};
+const auto* environment = testing::AddGlobalTestEnvironment(new DeletionEnvironment);
 
 int refusal = 0;  // the errno that a lease is refused with; 0 asks the kernel
 
@@ -129,6 +132,80 @@ TEST(LeaseTest, AWriterThatOpensDuringTheDeletionWritesToANamedFile) {
   EXPECT_EQ(status, os::ErrorSharingViolation);
   EXPECT_EQ(dir.Read("app.log"), "line 1\nline 2\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+// What another program does at one step of the deletion: at the lease's
+// request (after the first comparison) or at the look at its state (with the
+// name aside), and what the lease call then answers.
+struct Meddling {
+  int command;                   // F_SETLEASE or F_GETLEASE
+  int refusal;                   // the errno of a refused lease, or 0
+  void (*act)(const TempDir&);
+};
+const TempDir* meddled = nullptr;
+const Meddling* meddling = nullptr;
+
+int MeddlingLease(int fd, int command, int argument) {
+  if (meddling && command == meddling->command && (command == F_GETLEASE || argument == F_RDLCK)) {
+    meddling->act(*meddled);
+    if (meddling->refusal) return errno = meddling->refusal, -1;
+    if (command == F_GETLEASE) return F_UNLCK;  // a writer waits
+  }
+  return fcntl(fd, command, argument);
+}
+
+void SaveOverTheName(const TempDir& dir) {
+  dir.Write("doc.new", "saved by an editor");
+  fs::rename(dir.Path("doc.new"), dir.Path("doc.txt"));
+}
+void AppendALine(const TempDir& dir) {
+  std::ofstream(dir.Path("doc.txt"), std::ios::app) << "line 2\n";
+}
+void TakeTheName(const TempDir& dir) { dir.Write("doc.txt", "a new log"); }
+
+TEST(DeleteTest, OnlyTheFileThatWasComparedIsDeletedAndEveryFileKeepsAName) {
+  struct Case {
+    const char* what;
+    Meddling meddling;
+    os::Status status;
+    std::string left;   // doc.txt afterwards
+    std::string aside;  // what the report names, and what lies there
+  } cases[] = {
+      {"a file saved over the name, with a lease", {F_SETLEASE, 0, SaveOverTheName}, os::ErrorChangedMeanwhile,
+       "saved by an editor", ""},
+      {"a file saved over the name, without one", {F_SETLEASE, EINVAL, SaveOverTheName}, os::ErrorChangedMeanwhile,
+       "saved by an editor", ""},
+      {"a line written after the comparison, without a lease", {F_SETLEASE, EINVAL, AppendALine},
+       os::ErrorChangedMeanwhile, "line 1\nline 2\n", ""},
+      {"the name taken while the original is aside", {F_GETLEASE, 0, TakeTheName}, os::ErrorSharingViolation,
+       "a new log", "doc.txt.deleting"},
+  };
+  LeaseSeam seam(MeddlingLease);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    dir.Write("doc.txt", "line 1\n");
+    struct stat before;
+    ASSERT_EQ(stat(dir.Path("doc.txt").c_str(), &before), 0);
+    os::FileStamp stamp = StampOfFile(dir.Path("doc.txt"));
+    meddled = &dir;
+    meddling = &c.meddling;
+    std::string keptAs;
+    EXPECT_EQ(os::Native().DeleteIfUnchanged(os::CurrentFolder, dir.Path("doc.txt"), stamp, keptAs), c.status);
+    meddling = nullptr;
+    EXPECT_EQ(dir.Read("doc.txt"), c.left);
+    EXPECT_EQ(keptAs, c.aside.empty() ? "" : dir.Path(c.aside));
+    if (!c.aside.empty()) {
+      EXPECT_EQ(dir.Read(c.aside), "line 1\n");
+    } else {
+      EXPECT_FALSE(fs::exists(dir.Path("doc.txt.deleting")));
+    }
+    // A file kept is the file itself, never a copy written back in its place.
+    struct stat after;
+    if (c.left.starts_with("line 1") && stat(dir.Path("doc.txt").c_str(), &after) == 0) {
+      EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+  }
 }
 
 }  // namespace
