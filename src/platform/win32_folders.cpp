@@ -48,7 +48,6 @@ class RelativeName {
   nt::ObjectAttributes attributes_{};
 };
 
-
 Kind KindOf(HANDLE h) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) {
