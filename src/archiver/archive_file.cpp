@@ -7,7 +7,6 @@
 #include "runtime/block_file.h"
 #include "runtime/console.h"
 #include "runtime/failure.h"
-#include "runtime/folder.h"
 #include "runtime/io_status.h"
 #include "runtime/progress.h"
 
@@ -32,7 +31,7 @@ void WriteLine(const char* what, const std::string& path) {
 std::string CreatePartial(BlockFile& to, const HeldName& destination) {
   // A folder that could not be had fails the copy with its own reason (a
   // name that Windows cannot hold), not with a missing folder's.
-  if (destination.folder == os::InvalidHandle) SetIoStatus(destination.folderStatus);
+  if (!destination.folder.Held()) SetIoStatus(destination.folder.status);
   CheckIoStatus();
   const bool fits = os::LastName(destination.name).size() + std::strlen(PartialSuffix) + 3 <= os::MaxNameBytes;
   const std::string base =
@@ -40,7 +39,7 @@ std::string CreatePartial(BlockFile& to, const HeldName& destination) {
   std::string partial;
   for (int32_t attempt = 1;; ++attempt) {
     partial = base + (attempt > 1 ? DecimalText(attempt) : "");
-    BindName(to, partial, destination.folder);
+    BindName(to, partial, destination.folder.handle);
     CreateNew(to, 1);
     if (IoStatus() != os::ErrorFileExists || attempt == MaxPartialAttempts) break;
     TakeIoStatus();
@@ -52,9 +51,9 @@ std::string CreatePartial(BlockFile& to, const HeldName& destination) {
 }  // namespace
 
 void ArchiveFile(const HeldName& source, const HeldName& destination, bool deleteAfter) {
-  if (!FilePresent(source.name, source.folder)) return;
+  if (!FilePresent(source.name, source.folder.handle)) return;
   BlockFile from, to;
-  BindName(from, source.name, source.folder);
+  BindName(from, source.name, source.folder.handle);
 
   // The state of the original that the copy will hold, taken as it is opened,
   // before its first byte is read: any write from then on (in place,
@@ -101,12 +100,12 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   CloseBlockFile(to);
   CheckIoStatus();
   buffer.reset();
-  RenameFile(partial, destination.name, destination.folder);
+  RenameFile(partial, destination.name, destination.folder.handle);
   // Never in another file's place: on a folder that ignores case, A.LOG and
   // a.log are one name, and the second copy would take the first one's place.
   if (IoStatus() == os::ErrorAlreadyExists) {
     TakeIoStatus();
-    RemoveFile(partial, destination.folder);
+    RemoveFile(partial, destination.folder.handle);
     WriteLine("Original kept, name taken in archive : ", source.Shown());
     return;
   }
@@ -114,10 +113,10 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (!deleteAfter) return;
 
   // The copy's folder entry must be durable too before the original goes.
-  FlushFolder(destination.folder);
+  FlushFolder(destination.folder.handle);
   CheckIoStatus();
   std::string keptAs;
-  const int32_t removed = RemoveIfUnchanged(source.name, source.folder, opened, keptAs);
+  const int32_t removed = RemoveIfUnchanged(source.name, source.folder.handle, opened, keptAs);
   if (removed == 0) return;
   // A writer that changed the original keeps it; the copy stays as the snapshot it is.
   WriteLine(removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : " : "Can't Delete file : ",

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "runtime/folder.h"
 
 constexpr uint32_t CopyBlockSize = 16384;
 // A copy is written under its name with this suffix (then 2, 3, ... when taken)
@@ -18,10 +18,9 @@ constexpr int32_t MaxPartialAttempts = 100;
 
 // A file named within a held folder, and the path that the report shows for that folder.
 struct HeldName {
-  os::Handle folder = os::CurrentFolder;
+  Folder folder;
   std::string name;
   std::string shownFolder;
-  int32_t folderStatus = os::ErrorPathNotFound;  // why the folder is not held, when it is not
   std::string Shown() const { return shownFolder + name; }
 };
 

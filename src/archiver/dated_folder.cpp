@@ -46,8 +46,7 @@ std::string MakeDatedFolder(const std::string& root, const Folder& held, Folder&
     name = prefix + TwoDigits(sequence);
     dated = CreateFolder(held.handle, name);
     if (dated.status != os::ErrorAlreadyExists || sequence == INT32_MAX) break;
-    SearchEntry entry;
-    if (OsLookUp(name, AnyEntryMask, entry, held.handle) == os::ErrorFileNotFound) break;
+    if (!EntryExists(name, AnyEntryMask, held.handle)) break;
   }
   return root + PathDelimiter() + name;
 }

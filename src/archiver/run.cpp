@@ -175,8 +175,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
     CheckIoStatus();
     {
       CopyProgress progress(entry.size);
-      ArchiveFile(HeldName{source.handle, entry.name, sourceDir},
-                  HeldName{dated.handle, entry.name, datedFolder + PathDelimiter(), dated.status},
+      ArchiveFile(HeldName{source, entry.name, sourceDir}, HeldName{dated, entry.name, datedFolder + PathDelimiter()},
                   options.deleteOriginals);
     }
     ContinueSearch(entry);

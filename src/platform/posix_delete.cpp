@@ -77,17 +77,6 @@ Status CompareStamp(int fd, const FileStamp& expected) {
   return StampFrom(st) == expected ? 0 : ErrorChangedMeanwhile;
 }
 
-// Renames without replacing; where the file system has no such rename, looks
-// first. EEXIST when `to` is taken.
-int RenameIfFree(int dir, const std::string& from, const std::string& to) {
-  if (renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  struct stat st;
-  if (fstatat(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
-  if (errno != ENOENT) return errno;
-  return renameat(dir, from.c_str(), dir, to.c_str()) == 0 ? 0 : errno;
-}
-
 std::string AsideName(const std::string& name, int attempt) {
   bool fits = name.size() + std::strlen(AsideSuffix) + 3 <= MaxNameBytes;  // a name within its folder
   return (fits ? name + AsideSuffix : std::string(ShortAsideName)) + (attempt > 1 ? std::to_string(attempt) : "");
@@ -97,7 +86,7 @@ std::string AsideName(const std::string& name, int attempt) {
 Status MoveAside(int dir, const std::string& name, std::string& aside) {
   for (int attempt = 1; attempt <= MaxAsideAttempts; ++attempt) {
     aside = AsideName(name, attempt);
-    int e = RenameIfFree(dir, name, aside);
+    int e = RenameWithoutReplacing(dir, name, dir, aside);
     if (e == 0) return 0;
     if (e != EEXIST) return FromErrno(e);
   }
@@ -113,7 +102,7 @@ bool HoldsComparedFile(int dir, const std::string& aside, const FileStamp& expec
 }
 
 void PutNameBack(int dir, const std::string& aside, const std::string& name, std::string& keptAs) {
-  if (RenameIfFree(dir, aside, name) != 0) keptAs = aside;
+  if (RenameWithoutReplacing(dir, aside, dir, name) != 0) keptAs = aside;
 }
 
 // Step 8: the whole content behind `fd`, under its name again, or under an

@@ -89,6 +89,18 @@ Status WriteAll(int fd, const char* bytes, uint32_t count, uint32_t& done) {
   return 0;
 }
 
+// A file system that cannot rename so (some FUSE ones answer EINVAL) gets a
+// look at the name first, then a plain rename: only a program that makes a
+// file of that very name in that instant could lose it.
+int RenameWithoutReplacing(int fromDir, const std::string& from, int toDir, const std::string& to) {
+  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  struct stat st;
+  if (fstatat(toDir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  if (errno != ENOENT) return errno;
+  return renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0 ? 0 : errno;
+}
+
 // What DeleteFileA refuses: a folder, a read-only file, and (as Windows keeps
 // a file in place while it is our redirected output) our own output, or every
 // later line would go to a file without a name.
@@ -216,25 +228,15 @@ Status PosixPlatform::StampOf(Handle h, FileStamp& stamp) {
   return 0;
 }
 
-// Without replacing, as a copy must never take another file's place. A file
-// system that cannot rename so (some FUSE ones answer EINVAL) gets a look at
-// the name first, then a plain rename: only a program that writes into the
-// same folder in that instant could lose a file of that name.
+// Without replacing, as a copy must never take another file's place.
 Status PosixPlatform::RenameFile(Handle folder, const std::string& from, const std::string& to) {
   if (from.size() > MaxPathBytes || to.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   Walk source(folder), target(folder);
   int e = source.To(from, false);
   if (e != 0) return source.StatusOf(e);
   if ((e = target.To(to, false)) != 0) return target.StatusOf(e);
-  const char* a = source.name().c_str();
-  const char* b = target.name().c_str();
-  if (renameat2(source.dir(), a, target.dir(), b, RENAME_NOREPLACE) == 0) return 0;
-  if (errno == EINVAL || errno == ENOSYS) {
-    struct stat st;
-    if (fstatat(target.dir(), b, &st, AT_SYMLINK_NOFOLLOW) == 0) return ErrorAlreadyExists;
-    if (errno == ENOENT && renameat(source.dir(), a, target.dir(), b) == 0) return 0;
-  }
-  return errno == EEXIST ? ErrorAlreadyExists : target.StatusOf(errno, true);
+  e = RenameWithoutReplacing(source.dir(), source.name(), target.dir(), target.name());
+  return e == 0 ? 0 : e == EEXIST ? ErrorAlreadyExists : target.StatusOf(e, true);
 }
 
 Status PosixPlatform::OpenFolder(Handle parent, const std::string& name, Handle& out) {

@@ -76,6 +76,8 @@ bool IsOwnStandardStream(const struct stat& st);
 // What DeleteFileA refuses (0 when nothing): a folder, a read-only file, our own output.
 Status RefusedDeletion(const struct stat& st);
 FileStamp StampFrom(const struct stat& st);
+// Renames, never over another file: 0, EEXIST when `to` is taken, or another errno.
+int RenameWithoutReplacing(int fromDir, const std::string& from, int toDir, const std::string& to);
 // Writes on after a partial transfer until `count` bytes are written.
 Status WriteAll(int fd, const char* bytes, uint32_t count, uint32_t& done);
 

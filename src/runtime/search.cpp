@@ -85,7 +85,7 @@ int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry, os:
   return 0;
 }
 
-bool EntryExists(const std::string& name, uint32_t mask) {
+bool EntryExists(const std::string& name, uint32_t mask, os::Handle folder) {
   SearchEntry entry;
-  return OsLookUp(name, mask, entry) == 0;
+  return OsLookUp(name, mask, entry, folder) == 0;
 }

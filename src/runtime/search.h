@@ -41,4 +41,4 @@ int32_t SkipToAcceptedEntry(SearchEntry& entry);
 int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry, os::Handle folder = os::CurrentFolder);
 // The existence test: whether such a look-up finds an entry that `mask`
 // accepts. Any failure is no entry; neither status changes.
-bool EntryExists(const std::string& name, uint32_t mask);
+bool EntryExists(const std::string& name, uint32_t mask, os::Handle folder = os::CurrentFolder);

@@ -122,6 +122,12 @@ class StowitTest(unittest.TestCase):
             os.chmod(full, mode)
         return full
 
+    def write_files(self, files):
+        """Writes each name's bytes; returns the files."""
+        for name, data in files.items():
+            self.write(name, data)
+        return files
+
     def read(self, name):
         with open(self.path(name), 'rb') as f:
             return f.read()

@@ -60,8 +60,7 @@ class DatedFolders(ArchiveTest):
 
     def test_eight_runs_at_once_get_eight_folders_with_whole_copies(self):
         files = {name: os.urandom(1 << 20) for name in ('a.log', 'b.log', 'c.log')}
-        for name, data in files.items():
-            self.write(name, data)
+        self.write_files(files)
         runs = [self.start('*.log') for _ in range(8)]
         outputs = [(run.communicate(timeout=300)[0], run.returncode) for run in runs]
         folders = set()
@@ -78,9 +77,7 @@ class Copies(ArchiveTest):
         # Around the copy's block of 16 KiB, and one spanning many blocks.
         files = {'empty.log': b'', 'block.log': os.urandom(16384), 'block1.log': os.urandom(16385),
                  'big.log': os.urandom(3 << 20)}
-        for name, data in files.items():
-            self.write(name, data)
-        return files
+        return self.write_files(files)
 
     def test_copies_are_identical_and_originals_untouched(self):
         files = self.originals()
@@ -102,8 +99,7 @@ class Copies(ArchiveTest):
     def test_read_only_original_is_reported_kept_and_the_run_goes_on(self):
         self.write('ro.log', b'read only', mode=0o444)
         files = {'a.log': b'alpha', 'b.log': b'beta'}
-        for name, data in files.items():
-            self.write(name, data)
+        self.write_files(files)
         r = self.stowit('*.log', '/d')
         self.assertEqual(r.code, 0, r)
         lines = r.lines()
@@ -169,8 +165,7 @@ class Names(ArchiveTest):
     def test_names_that_windows_paths_would_change_are_archived_and_deleted_as_they_are(self):
         # A path drops a trailing dot or space and takes con, aux or nul for a device; a name in a folder does not.
         files = {name: name.encode() for name in ('trail.', 'space ', 'con.log', 'aux', 'nul.txt')}
-        for name, data in files.items():
-            self.write(name, data)
+        self.write_files(files)
         r = self.stowit('*', '/D')
         self.assertEqual(r.code, 0, r)
         self.assertCopied(files, self.folder(), originals_kept=False)
@@ -178,8 +173,7 @@ class Names(ArchiveTest):
     def test_names_that_differ_only_in_case_never_replace_each_other(self):
         # Made with Linux calls: Wine's view of a Linux folder ignores case.
         files = {'a.log': b'lower', 'A.LOG': b'UPPER'}
-        for name, data in files.items():
-            self.write(name, data)
+        self.write_files(files)
         r = self.stowit('*.log', '/D')
         self.assertEqual(r.code, 0, r)
         archived = self.entries(self.folder())

@@ -96,8 +96,7 @@ class HeldOpenLog(StowitTest):
 class PartialNameTaken(StowitTest):
     def test_a_match_named_like_a_working_copy_is_archived_whole_beside_it(self):
         files = {'a.log': b'the log', 'a.log.partial': b'a file of that name'}
-        for name, data in files.items():
-            self.write(name, data)
+        self.write_files(files)
         r = self.stowit('*', '/d')
         self.assertEqual(r.code, 0, r)
         self.assertEqual(sorted(os.listdir(self.path(self.folder()))), sorted(files))

@@ -44,11 +44,6 @@ def digest(path, limit=None):
 
 
 class FaultTest(StowitTest):
-    def originals(self, files):
-        for name, data in files.items():
-            self.write(name, data)
-        return files
-
     def assertNothingLost(self, files, folder, deleted_ok=False):
         """Each original is still there and whole, unless (with /D) its copy is whole."""
         for name, data in files.items():
@@ -71,7 +66,7 @@ class UnwritableStandardOutput(FaultTest):
         yield 'full device', lambda: open('/dev/full', 'wb')
 
     def test_first_line_ends_the_run_without_another_report(self):
-        files = self.originals({'a.log': b'alpha', 'b.log': b'beta'})
+        files = self.write_files({'a.log': b'alpha', 'b.log': b'beta'})
         for target, opener in self.targets():
             for program in ('probe', 'stowit'):
                 with self.subTest(target=target, program=program), opener() as out:
@@ -96,7 +91,7 @@ class ClosedStandardOutput(FaultTest):
                               cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
 
     def test_run_ends_at_first_line_and_no_file_gets_console_text(self):
-        files = self.originals({'a.log': b'alpha', 'b.log': b'beta' * 1000})
+        files = self.write_files({'a.log': b'alpha', 'b.log': b'beta' * 1000})
         r = self.closed(PROGRAM, '*.log', '/d')
         self.assertEqual(r.returncode, 1, r)
         self.assertEqual(r.stderr, b'', r)
@@ -126,7 +121,7 @@ class FullDisk(FaultTest):
             self.skipTest('cannot mount a small file system: %s' % mounted.stderr.decode().strip())
         self.addCleanup(subprocess.run, ['umount', disk])
         # The small copy fits; the big one cannot, whichever comes first.
-        files = self.originals({'disk/big.log': os.urandom(600 << 10), 'disk/small.log': os.urandom(10 << 10)})
+        files = self.write_files({'disk/big.log': os.urandom(600 << 10), 'disk/small.log': os.urandom(10 << 10)})
         r = self.stowit('disk/*.log', '/d')
         self.assertEqual(r.code, 1, r)
         self.assertRegex(r.out, stowit_report([b'Disk full.', b'I/O error 112.']))
@@ -138,7 +133,7 @@ class FullDisk(FaultTest):
 class WriteLimit(FaultTest):
     def test_write_limit_ends_the_run_and_leaves_a_partial_copy(self):
         limit = 20000  # inside the second block, so that its write comes back short
-        files = self.originals({'big.log': os.urandom(100000)})
+        files = self.write_files({'big.log': os.urandom(100000)})
 
         def limited():
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
@@ -194,7 +189,7 @@ class DurableBeforeDeleted(FaultTest):
     CALLS = 'openat,fdatasync,fsync,rename,renameat,renameat2,unlink,unlinkat'
 
     def test_copy_flushed_renamed_and_its_folders_flushed_before_the_original_goes(self):
-        self.originals({'a.log': b'alpha'})
+        self.write_files({'a.log': b'alpha'})
         trace = self.path('trace')
         proc = subprocess.run(['strace', '-f', '-y', '-qq', '-e', 'trace=' + self.CALLS, '-o', trace, PROGRAM,
                                '*.log', '/d'], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
@@ -220,7 +215,7 @@ class DurableBeforeDeleted(FaultTest):
 
 class DatedFolderCannotBeMade(FaultTest):
     def test_missing_parent_is_invalid_filename_after_the_written_lines(self):
-        files = self.originals({'a.log': b'alpha'})
+        files = self.write_files({'a.log': b'alpha'})
         archive_dir = 'missing' + SEP + 'deeper'
         lines = (re.escape(b'Archive folder : ' + self.shown('missing', 'deeper', '')) + rb'\d{10}' + E +
                  re.escape(b'Original files will be deleted after archiving' + EOL +

@@ -24,8 +24,7 @@ class ScannerOnTheArchive(StowitTest):
         the archive: the files, the run, what the scanner says it held, and
         the seconds the run took."""
         files = {'f%02d.log' % i: os.urandom(1 << 20) for i in range(20)}
-        for name, data in files.items():
-            self.write(name, data)
+        self.write_files(files)
         os.mkdir(self.path('Archive'))
         scanner = subprocess.Popen(command(SCANNER, ['Archive', mode]), cwd=self.dir, stdin=subprocess.PIPE,
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)

@@ -148,8 +148,7 @@ class RefusedArguments(StowitTest):
 class ExpandedPattern(StowitTest):
     def test_files_after_the_pattern_are_refused_before_anything_is_made(self):
         logs = {'a.log': b'alpha', 'b.log': b'beta', 'c.log': b'gamma'}
-        for name, data in logs.items():
-            self.write(name, data)
+        self.write_files(logs)
         # What the shell makes of *.log /D and of *.log backup.
         for args in (('a.log', 'b.log', 'c.log', '/D'), ('a.log', 'b.log', 'backup')):
             with self.subTest(args=args):

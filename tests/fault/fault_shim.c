@@ -50,9 +50,9 @@ __attribute__((constructor)) static void configure(void) {
   int (*open_log)(const char *, int, ...) = dlsym(RTLD_NEXT, "open");
   log_write = dlsym(RTLD_NEXT, "write");
   if (log && *log) log_fd = open_log(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  const char *spec = getenv("STOWIT_FAULT");
+  const char *fault = getenv("STOWIT_FAULT");
   char name[32], mode[16];
-  if (!spec || sscanf(spec, "%31[^:]:%ld:%d:%15s", name, &fault_at, &fault_errno, mode) != 4) return;
+  if (!fault || sscanf(fault, "%31[^:]:%ld:%d:%15s", name, &fault_at, &fault_errno, mode) != 4) return;
   for (int i = 0; i < CALL_COUNT; ++i)
     if (strcmp(name, call_names[i]) == 0) fault_call = i;
   fault_always = strcmp(mode, "always") == 0;

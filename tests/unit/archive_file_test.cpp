@@ -18,6 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The names in these tests are paths.
+const Folder ByPath{os::CurrentFolder, 0};
+
 // The standard handles are files of the test's own, so that console lines can
 // be read back and closing them never touches the test program's own output.
 // Handles that a failed copy leaves open are tracked, to be closed afterwards.
@@ -118,7 +121,7 @@ class ArchiveFileTest : public ::testing::Test {
   // The status of the failure that the copy raised, or 0.
   int32_t Archive(bool deleteAfter) {
     try {
-      ArchiveFile(HeldName{os::CurrentFolder, source, ""}, HeldName{os::CurrentFolder, destination, ""}, deleteAfter);
+      ArchiveFile(HeldName{ByPath, source, ""}, HeldName{ByPath, destination, ""}, deleteAfter);
     } catch (const FailureException& failure) {
       auto* io = dynamic_cast<const EInOutError*>(failure.object.get());
       return io ? io->status : -1;
@@ -195,7 +198,7 @@ TEST_F(ArchiveFileTest, SourceThatCannotBeOpenedIsReportedAndKept) {
 TEST_F(ArchiveFileTest, SourceNameOverThePlatformLimitIsReportedNotPassedOver) {
   std::string tooLong = dir.Path(std::string(os::MaxPathBytes, 'n'));
   try {
-    ArchiveFile(HeldName{os::CurrentFolder, tooLong, ""}, HeldName{os::CurrentFolder, destination, ""}, true);
+    ArchiveFile(HeldName{ByPath, tooLong, ""}, HeldName{ByPath, destination, ""}, true);
   } catch (const FailureException&) {
     ADD_FAILURE() << "a source that cannot be opened must not end the run";
   }
@@ -326,7 +329,7 @@ TEST_F(ArchiveFileTest, ALongestLegalNameIsArchivedAndDeletedThroughWorkingNames
   os::Native().WriteFile(h, "long", 4, done);
   os::Native().CloseFile(h);
   try {
-    ArchiveFile(HeldName{from.handle, name, ""}, HeldName{to.handle, name, ""}, true);
+    ArchiveFile(HeldName{from, name, ""}, HeldName{to, name, ""}, true);
   } catch (const FailureException&) {
     ADD_FAILURE() << "a legal name must not end the run";
   }
