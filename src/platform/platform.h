@@ -81,8 +81,12 @@ extern const bool ConsoleTextIsUtf8;
 extern const std::size_t MaxPathBytes; // longest path a call by path accepts
 constexpr std::size_t MaxNameBytes = 255; // longest name of one entry that every file system takes
 bool EndsDirectoryPart(char c);       // bytes after which a path's folder part ends
-// A path split after the last such byte: the folder part, that byte kept (""
-// for a bare name), and the last name. The one place a path is split.
+// Whether `c` starts a character of two bytes in the code page of names: in
+// the double-byte ANSI code pages of Windows the second byte can be '\\'.
+bool IsLeadByte(char c);
+// A path split after the last such byte that is a character of its own: the
+// folder part, that byte kept ("" for a bare name), and the last name. The
+// one place a path is split.
 std::string_view FolderPart(std::string_view path);
 std::string_view LastName(std::string_view path);
 

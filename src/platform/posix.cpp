@@ -25,6 +25,7 @@ const bool ConsoleTextIsUtf8 = true;
 const std::size_t MaxPathBytes = PATH_MAX - 1;
 
 bool EndsDirectoryPart(char c) { return c == '/'; }
+bool IsLeadByte(char) { return false; }  // names are bytes; in UTF-8 no byte of a longer character is ASCII
 
 // argv as the shell split it, empty entries too: dropped, one would shift the
 // rest, and a pattern that a script left empty would make its archive folder the pattern.

@@ -18,6 +18,7 @@ const bool ConsoleTextIsUtf8 = false;
 const std::size_t MaxPathBytes = MAX_PATH - 1;
 
 bool EndsDirectoryPart(char c) { return c == '\\' || c == ':' || c == '/'; }
+bool IsLeadByte(char c) { return IsDBCSLeadByteEx(CP_ACP, BYTE(c)); }
 
 // Windows hands the program one command line, which the program splits itself.
 int32_t ArgumentCount() { return CountArguments(Sys().CommandLine()); }

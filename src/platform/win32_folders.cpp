@@ -141,6 +141,30 @@ Status WideName(const std::string& name, std::wstring& wide) {
   return 0;
 }
 
+// Never a look-alike: where the code page lacks a character, the system's
+// own conversion may put a near one ('a' for an alpha), and the name would
+// then open another file. '?' stands there instead, which no name holds, so
+// such a file cannot be opened by its name and is reported as such.
+std::string NarrowName(const wchar_t* wide) {
+  std::wstring name(wide);
+  for (std::size_t i = 0; i < name.size(); ++i) {  // half a surrogate pair is no character at all
+    const bool high = IS_HIGH_SURROGATE(name[i]), low = IS_LOW_SURROGATE(name[i]);
+    if (high && i + 1 < name.size() && IS_LOW_SURROGATE(name[i + 1]))
+      ++i;
+    else if (high || low)
+      name[i] = L'?';
+  }
+  if (name.empty()) return {};
+  const UINT codePage = GetACP();
+  // UTF-8 holds every character, and takes neither the flag nor a default.
+  const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* unknown = codePage == CP_UTF8 ? nullptr : "?";
+  const int n = WideCharToMultiByte(codePage, flags, name.data(), int(name.size()), nullptr, 0, unknown, nullptr);
+  std::string narrow(std::size_t(n > 0 ? n : 0), '\0');
+  if (n > 0) WideCharToMultiByte(codePage, flags, name.data(), int(name.size()), narrow.data(), n, unknown, nullptr);
+  return narrow;
+}
+
 Status FromNtStatus(LONG status) {
   if (nt::Succeeded(status)) return 0;
   if (status == nt::FileIsADirectory) return ErrorAccessDenied;  // as CreateFileA answers for a folder

@@ -32,6 +32,8 @@ Status QueryRelative(Handle folder, const std::string& name, BY_HANDLE_FILE_INFO
 Status FromNtStatus(LONG status);
 // `name` from the ANSI code page, as the *A calls take it; 0, or 206 when too long for NT.
 Status WideName(const std::string& name, std::wstring& wide);
+// A name that the system gives, in the ANSI code page; '?' for each character that the page lacks.
+std::string NarrowName(const wchar_t* wide);
 
 FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info);
 // A last-write time as a directory listing gives it: local time, MS-DOS form.

@@ -1,16 +1,17 @@
-// The directory search (FindFirstFileA and its siblings), and the look-up of
-// one name, in a held folder through ntdll.
+// The directory search (FindFirstFileW and its siblings, the names given in
+// the ANSI code page as the *A calls give them, but never a look-alike: see
+// NarrowName), and the look-up of one name, in a held folder through ntdll.
 #include "platform/win32_internal.h"
 
 namespace os::win32 {
 
 namespace {
 
-void FillFindData(const WIN32_FIND_DATAA& record, FindData& found) {
+void FillFindData(const WIN32_FIND_DATAW& record, FindData& found) {
   found.attributes = record.dwFileAttributes;
   found.size = uint64_t(record.nFileSizeHigh) << 32 | record.nFileSizeLow;
   found.dosWriteTime = DosWriteTime(record.ftLastWriteTime);
-  found.name = record.cFileName;
+  found.name = NarrowName(record.cFileName);
 }
 
 }  // namespace
@@ -31,8 +32,11 @@ uint32_t DosWriteTime(const FILETIME& lastWrite) {
 Status Win32Platform::StartSearch(Handle, const std::string& pattern, Handle& search, FindData& found) {
   search = InvalidHandle;
   if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  WIN32_FIND_DATAA record;
-  HANDLE h = FindFirstFileA(pattern.c_str(), &record);
+  std::wstring wide;
+  Status st = WideName(pattern, wide);
+  if (st != 0) return st;
+  WIN32_FIND_DATAW record;
+  HANDLE h = FindFirstFileW(wide.c_str(), &record);
   if (h == INVALID_HANDLE_VALUE) return LastError();
   FillFindData(record, found);
   search = FromH(h);
@@ -40,8 +44,8 @@ Status Win32Platform::StartSearch(Handle, const std::string& pattern, Handle& se
 }
 
 Status Win32Platform::ContinueSearch(Handle search, FindData& found) {
-  WIN32_FIND_DATAA record;
-  if (!FindNextFileA(H(search), &record)) return LastError();
+  WIN32_FIND_DATAW record;
+  if (!FindNextFileW(H(search), &record)) return LastError();
   FillFindData(record, found);
   return 0;
 }

@@ -15,6 +15,7 @@ inline std::string DirectoryPart(std::string_view pattern) { return std::string(
 // for the system anyway.
 inline std::string_view BoundName(std::string_view name) { return name.substr(0, name.find('\0')); }
 
+// A delimiter of its own, not the second byte of a character.
 inline bool EndsWithDelimiter(std::string_view path) {
-  return !path.empty() && path.back() == os::PathDelimiter;
+  return !path.empty() && path.back() == os::PathDelimiter && os::FolderPart(path).size() == path.size();
 }

@@ -3,10 +3,13 @@ copies, originals deleted only with /D, and the files that cannot be taken
 reported and left alone."""
 import os
 import re
+import shutil
 import stat
+import subprocess
+import tempfile
 import unittest
 
-from harness import (EOL, PROGRAM, READ_ONLY_IGNORED, SEP, WINDOWS, StowitTest, console,
+from harness import (EOL, NAME_ENCODING, PROGRAM, READ_ONLY_IGNORED, SEP, WINDOWS, StowitTest, console,
                      shown_name, skip_unless_posix, start_wine_server, today)
 
 DELETE_NOTICE = b'Original files will be deleted after archiving'
@@ -15,6 +18,34 @@ READ_ONLY_SKIP = 'Wine run by root opens read-only files for writing'
 
 def setUpModule():
     start_wine_server()
+
+
+_locales = None
+
+
+def compiled_locales(test):
+    """A folder of the Japanese and Taiwanese UTF-8 locales, compiled once
+    (Wine takes its ANSI code page from the locale: 932, 950)."""
+    global _locales
+    if _locales is None:
+        folder = tempfile.mkdtemp(prefix='stowit-locales-')
+        try:
+            for locale in ('ja_JP', 'zh_TW'):
+                subprocess.run(['localedef', '-i', locale, '-f', 'UTF-8', os.path.join(folder, locale + '.UTF-8')],
+                               check=True, capture_output=True, timeout=120)
+        except (OSError, subprocess.CalledProcessError) as e:
+            shutil.rmtree(folder, ignore_errors=True)
+            _locales = 'localedef cannot compile the locales (Debian package locales): %s' % e
+        else:
+            _locales = folder
+    if not os.path.isdir(_locales):
+        test.skipTest(_locales)
+    return _locales
+
+
+def tearDownModule():
+    if _locales and os.path.isdir(_locales):
+        shutil.rmtree(_locales)
 
 
 class ArchiveTest(StowitTest):
@@ -164,11 +195,46 @@ class Names(ArchiveTest):
 
     def test_names_that_windows_paths_would_change_are_archived_and_deleted_as_they_are(self):
         # A path drops a trailing dot or space and takes con, aux or nul for a device; a name in a folder does not.
-        files = {name: name.encode() for name in ('trail.', 'space ', 'con.log', 'aux', 'nul.txt')}
+        files = {name: name.encode() for name in ('x.log', 'x.log.', 's.dat ', 'con.log', 'aux', 'aux.log',
+                                                  'nul.log', 'z.log')}
         self.write_files(files)
         r = self.stowit('*', '/D')
         self.assertEqual(r.code, 0, r)
         self.assertCopied(files, self.folder(), originals_kept=False)
+
+    def test_a_name_the_code_page_lacks_never_opens_a_look_alike(self):
+        # Windows' own conversion would list it as a.log, the name of another file.
+        files = self.write_files({'a.log': b'plain', 'ａ.log': b'fullwidth'})
+        r = self.stowit('*.log', '/D')
+        self.assertEqual(r.code, 0, r)
+        for name, data in files.items():
+            copy = self.path(self.folder(), name)
+            if os.path.exists(copy):
+                self.assertEqual((self.read(copy), os.path.exists(self.path(name))), (data, False), name)
+            else:
+                self.assertIn(b"Can't Open file : " + name.encode(NAME_ENCODING, 'replace') + EOL, r.out)
+                self.assertEqual(self.read(name), data, name)
+
+    def test_double_byte_code_pages_split_paths_by_character(self):
+        # The second byte of each of these characters is the byte of '\\': 表 ソ 能 予 in 932, 功 許 in 950.
+        for locale, code_page, original, pattern, archive_dir, root in (
+                ('ja_JP', 'cp932', '予定1.log', ['予定*.log'], None, ['Archive']),
+                ('ja_JP', 'cp932', '表/ソ能.log', ['表', 'ソ*.log'], None, ['表', 'Archive']),
+                ('ja_JP', 'cp932', 'a.log', ['a.log'], '表', ['表']),
+                ('zh_TW', 'cp950', '功/許可.log', ['功', '許*.log'], None, ['功', 'Archive'])):
+            with self.subTest(locale=locale, pattern=pattern, archive_dir=archive_dir):
+                env = dict(os.environ, LOCPATH=compiled_locales(self), LC_ALL=locale + '.UTF-8')
+                self.write(original, b'data')
+                r = self.stowit(SEP.join(pattern), *([archive_dir] if archive_dir else []), '/D', env=env)
+                encoding = code_page if WINDOWS else 'utf-8'
+                shown = SEP.join(pattern[:-1] + [os.path.basename(original)]).encode(encoding)
+                folder = root + [today() + '01']
+                self.assertEqual((r.code, r.out), (0, console(
+                    b'Archive folder : ' + SEP.join(folder).encode(encoding), DELETE_NOTICE,
+                    b'File 1 ' + shown + b' (4 bytes)')), r)
+                self.assertCopied({original: b'data'}, os.path.join(*folder), originals_kept=False)
+                self.assertEqual(self.entries(), [root[0]], 'no stray folder')
+                shutil.rmtree(self.path(root[0]))
 
     def test_names_that_differ_only_in_case_never_replace_each_other(self):
         # Made with Linux calls: Wine's view of a Linux folder ignores case.

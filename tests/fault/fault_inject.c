@@ -35,8 +35,8 @@ typedef LONG Status; /* NTSTATUS */
   X(BOOL, DeleteFileA, (LPCSTR n), (n), n, NULL, FALSE)                                                            \
   X(BOOL, MoveFileExA, (LPCSTR a, LPCSTR b, DWORD f), (a, b, f), a, NULL, FALSE)                                   \
   X(BOOL, CreateDirectoryA, (LPCSTR n, LPSECURITY_ATTRIBUTES sa), (n, sa), n, NULL, FALSE)                         \
-  X(HANDLE, FindFirstFileA, (LPCSTR n, LPWIN32_FIND_DATAA d), (n, d), n, NULL, INVALID_HANDLE_VALUE)               \
-  X(BOOL, FindNextFileA, (HANDLE h, LPWIN32_FIND_DATAA d), (h, d), NULL, h, FALSE)                                 \
+  X(HANDLE, FindFirstFileW, (LPCWSTR n, LPWIN32_FIND_DATAW d), (n, d), NULL, NULL, INVALID_HANDLE_VALUE)           \
+  X(BOOL, FindNextFileW, (HANDLE h, LPWIN32_FIND_DATAW d), (h, d), NULL, h, FALSE)                                 \
   X(BOOL, FindClose, (HANDLE h), (h), NULL, h, FALSE)                                                              \
   X(Status, NtCreateFile,                                                                                          \
     (PHANDLE h, ACCESS_MASK a, PVOID o, PVOID io, PLARGE_INTEGER sz, ULONG at, ULONG s, ULONG d, ULONG op, PVOID ea, \
