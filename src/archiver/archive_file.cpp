@@ -8,6 +8,7 @@
 #include "runtime/console.h"
 #include "runtime/failure.h"
 #include "runtime/io_status.h"
+#include "runtime/paths.h"
 #include "runtime/progress.h"
 
 namespace {
@@ -33,12 +34,9 @@ std::string CreatePartial(BlockFile& to, const HeldName& destination) {
   // name that Windows cannot hold), not with a missing folder's.
   if (!destination.folder.Held()) SetIoStatus(destination.folder.status);
   CheckIoStatus();
-  const bool fits = os::LastName(destination.name).size() + std::strlen(PartialSuffix) + 3 <= os::MaxNameBytes;
-  const std::string base =
-      fits ? destination.name + PartialSuffix : std::string(os::FolderPart(destination.name)) + ShortPartialName;
   std::string partial;
   for (int32_t attempt = 1;; ++attempt) {
-    partial = base + (attempt > 1 ? DecimalText(attempt) : "");
+    partial = WorkingName(destination.name, PartialSuffix, ShortPartialName, attempt);
     BindName(to, partial, destination.folder.handle);
     CreateNew(to, 1);
     if (IoStatus() != os::ErrorFileExists || attempt == MaxPartialAttempts) break;
@@ -116,7 +114,7 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   FlushFolder(destination.folder.handle);
   CheckIoStatus();
   std::string keptAs;
-  const int32_t removed = RemoveIfUnchanged(source.name, source.folder.handle, opened, keptAs);
+  const int32_t removed = DeleteIfUnchanged(source.name, source.folder.handle, opened, keptAs);
   if (removed == 0) return;
   // A writer that changed the original keeps it; the copy stays as the snapshot it is.
   WriteLine(removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : " : "Can't Delete file : ",

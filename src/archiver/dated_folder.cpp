@@ -16,20 +16,15 @@ std::string TwoDigits(int32_t value) {
 
 }  // namespace
 
-LocalDate ReadLocalDate() {
-  os::LocalDate today = os::Sys().Today();
-  return LocalDate{today.year, today.month, today.day};
-}
-
 Folder OpenArchiveRoot(const std::string& root, Folder& parent) {
   // A root written with a delimiter at its end names the folder before it.
   std::string_view trimmed = root;
   while (trimmed.size() > 1 && EndsWithDelimiter(trimmed)) trimmed.remove_suffix(1);
-  const std::string name(os::LastName(trimmed));
-  parent = OpenFolder(std::string(os::FolderPart(trimmed)));
+  const std::string name = NamePart(trimmed);
+  parent = OpenFolder(os::CurrentFolder, DirectoryPart(trimmed));
   if (!parent.Held()) return parent;
   Folder made = CreateFolder(parent.handle, name);
-  return made.Held() ? made : OpenFolder(name, parent.handle);
+  return made.Held() ? made : OpenFolder(parent.handle, name);
 }
 
 std::string MakeDatedFolder(const std::string& root, const Folder& held, Folder& dated) {
@@ -46,7 +41,8 @@ std::string MakeDatedFolder(const std::string& root, const Folder& held, Folder&
     name = prefix + TwoDigits(sequence);
     dated = CreateFolder(held.handle, name);
     if (dated.status != os::ErrorAlreadyExists || sequence == INT32_MAX) break;
-    if (!EntryExists(name, AnyEntryMask, held.handle)) break;
+    SearchEntry taken;
+    if (OsLookUp(name, AnyEntryMask, taken, held.handle) != 0) break;
   }
   return root + PathDelimiter() + name;
 }

@@ -6,13 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/clock.h"
 #include "runtime/folder.h"
-
-struct LocalDate {
-  int32_t year = 0, month = 0, day = 0;
-};
-
-LocalDate ReadLocalDate();
 
 // The archive root held, made first if it is missing (one level; the result
 // of that creation is ignored). `parent` holds the folder that it is in.

@@ -71,7 +71,7 @@ std::string UpperAscii(std::string text) {
 }  // namespace
 
 bool IsUsageRequest(int count, const std::string& first) {
-  return count <= 0 || first == "/?" || os::IsHelpSwitch(first);
+  return count <= 0 || first == "/?" || IsHelpSwitch(first);
 }
 
 std::string VersionLine() { return "stowit (Stowbox) " STOWIT_VERSION; }
@@ -86,7 +86,10 @@ std::string UsageLine1(std::string_view programPath) {
 bool IsDeleteSwitch(const std::string& argument) { return UpperAscii(argument) == "/D"; }
 
 std::string ExpandedPatternArgument(const std::vector<std::string>& laterArguments, const std::string& sourceDir) {
-  auto isFile = [](const std::string& path) { return EntryExists(path, FileMask); };  // the mask turns directories away
+  auto isFile = [](const std::string& path) {  // the mask turns directories away
+    SearchEntry entry;
+    return OsLookUp(path, FileMask, entry) == 0;
+  };
   for (const std::string& argument : laterArguments)
     if (!IsDeleteSwitch(argument) && (isFile(argument) || (!sourceDir.empty() && isFile(sourceDir + argument))))
       return argument;
@@ -107,7 +110,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
 [[noreturn]] void RunArchiver() {
   const int32_t count = ArgumentCount();
   if (IsUsageRequest(count, ArgumentAt(1))) ShowUsage();
-  if (os::IsVersionSwitch(ArgumentAt(1))) ShowVersion();
+  if (IsVersionSwitch(ArgumentAt(1))) ShowVersion();
 
   // A cut argument could name files the user never named, and /D would delete
   // them; an empty one (a script's unset variable) would shift the others.
@@ -126,13 +129,13 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   const RunOptions options = ReadOptions(later);
 
   const std::string sourceDir = DirectoryPart(ArgumentAt(1));
-  if (os::ShellMayHaveExpanded()) {
+  if (ShellMayHaveExpanded()) {
     const std::string file = ExpandedPatternArgument(later, sourceDir);
     if (!file.empty()) RefuseExpandedPattern(file);
   }
   // Held from here to the end: the folder listed is the folder where each
   // original is opened and deleted, and each copy goes to the folder made for it.
-  const Folder source = OpenFolder(sourceDir);
+  const Folder source = OpenFolder(os::CurrentFolder, sourceDir);
   const std::string archiveRoot = sourceDir + options.archiveDir;
   Folder rootParent, dated;
   const Folder root = OpenArchiveRoot(archiveRoot, rootParent);

@@ -4,7 +4,7 @@
 
 bool IsConsoleProgram = true;
 
-int32_t ArgumentCount() { return os::ArgumentCount(); }
+int32_t ArgumentCount() { return int32_t(os::Sys().Arguments().size()); }
 
 std::string ArgumentAt(int32_t index) {
   if (index == 0) {
@@ -12,7 +12,21 @@ std::string ArgumentAt(int32_t index) {
     if (os::Sys().ModuleFileName(path) != 0) return {};
     return path.substr(0, MaxArgumentBytes);
   }
-  return os::ArgumentAt(index);
+  const std::vector<std::string> arguments = os::Sys().Arguments();
+  return index > 0 && std::size_t(index) <= arguments.size() ? arguments[std::size_t(index) - 1] : std::string();
 }
 
-void SetProgramKind() { IsConsoleProgram = os::IsConsoleProgram(); }
+bool IsHelpSwitch(std::string_view argument) {
+  for (const char* help : os::Sys().Rules().helpSwitches)
+    if (*help && argument == help) return true;
+  return false;
+}
+
+bool IsVersionSwitch(std::string_view argument) {
+  const char* version = os::Sys().Rules().versionSwitch;
+  return *version && argument == version;
+}
+
+bool ShellMayHaveExpanded() { return os::Sys().Rules().shellExpands; }
+
+void SetProgramKind() { IsConsoleProgram = os::Sys().MarkedAsConsoleProgram(); }

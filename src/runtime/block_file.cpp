@@ -72,7 +72,9 @@ void Open(BlockFile& f, uint32_t recordSize, Disposition how, os::FileStamp* ope
   f.recordSize = recordSize;
 }
 
-void Transfer(BlockFile& f, void* buffer, uint32_t count, uint32_t* done, bool write) {
+enum class Direction { Read, Write };
+
+void Transfer(BlockFile& f, void* buffer, uint32_t count, uint32_t* done, Direction direction) {
   if (done) *done = 0;
   if (!OpenForBlocks(f) || count == 0) return;
   uint64_t bytes = uint64_t(count) * f.recordSize;
@@ -81,7 +83,7 @@ void Transfer(BlockFile& f, void* buffer, uint32_t count, uint32_t* done, bool w
     return;
   }
   uint32_t moved = 0;
-  os::Status st = write ? os::Sys().WriteFile(f.handle, buffer, uint32_t(bytes), moved)
+  os::Status st = direction == Direction::Write ? os::Sys().WriteFile(f.handle, buffer, uint32_t(bytes), moved)
                         : os::Sys().ReadFile(f.handle, buffer, uint32_t(bytes), moved);
   if (st != 0) {
     SetIoStatus(st);
@@ -90,7 +92,7 @@ void Transfer(BlockFile& f, void* buffer, uint32_t count, uint32_t* done, bool w
   if (done) {
     *done = moved / f.recordSize;
   } else if (moved != bytes) {
-    SetIoStatus(write ? StatusShortWrite : StatusShortRead);
+    SetIoStatus(direction == Direction::Write ? StatusShortWrite : StatusShortRead);
   }
 }
 
@@ -126,11 +128,11 @@ bool AtEnd(BlockFile& f) {
 }
 
 void ReadRecords(BlockFile& f, void* buffer, uint32_t count, uint32_t* done) {
-  Transfer(f, buffer, count, done, false);
+  Transfer(f, buffer, count, done, Direction::Read);
 }
 
 void WriteRecords(BlockFile& f, const void* buffer, uint32_t count, uint32_t* done) {
-  Transfer(f, const_cast<void*>(buffer), count, done, true);
+  Transfer(f, const_cast<void*>(buffer), count, done, Direction::Write);
 }
 
 void CloseBlockFile(BlockFile& f) {
@@ -169,7 +171,7 @@ bool FilePresent(const std::string& name, os::Handle folder) {
 
 bool RemoveFile(const std::string& name, os::Handle folder) { return os::Sys().DeleteFile(folder, name) == 0; }
 
-int32_t RemoveIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
+int32_t DeleteIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
                           std::string& keptAs) {
   return os::Sys().DeleteIfUnchanged(folder, name, expected, keptAs);
 }

@@ -52,7 +52,7 @@ bool RemoveFile(const std::string& name, os::Handle folder = os::CurrentFolder);
 // Deletes the file if it is still the file and the state `expected`; returns
 // 0, the system's status, or os::ErrorChangedMeanwhile (the file is kept).
 // `keptAs` names what the file lies under when that is not its own name.
-int32_t RemoveIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
+int32_t DeleteIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
                           std::string& keptAs);
 
 // Gives a closed file another name in its folder, never replacing a file:

@@ -72,7 +72,8 @@ void WriteAround(TextFile& f, const char* bytes, uint32_t n) {
   os::Sys().WriteFile(f.handle, bytes, n, done);
 }
 
-void AppendBytes(TextFile& f, const char* bytes, uint32_t n, bool spaces) {
+// The bytes given, or as many spaces (AppendSpaces) when there are none.
+void AppendBytes(TextFile& f, const char* bytes, uint32_t n) {
   if (f.statusBytes) EraseStatus(f);
   if (IoStatus() != 0) return;
   if (f.state != FileState::OpenForTextOutput) {
@@ -81,7 +82,7 @@ void AppendBytes(TextFile& f, const char* bytes, uint32_t n, bool spaces) {
   }
   while (n > 0) {
     uint32_t room = std::min(n, f.bufferSize - f.position);
-    if (spaces) {
+    if (!bytes) {
       std::memset(f.buffer.data() + f.position, ' ', room);
     } else {
       std::memcpy(f.buffer.data() + f.position, bytes, room);
@@ -93,6 +94,8 @@ void AppendBytes(TextFile& f, const char* bytes, uint32_t n, bool spaces) {
   }
 }
 
+void AppendSpaces(TextFile& f, uint32_t n) { AppendBytes(f, nullptr, n); }
+
 // A control character in a name (another user chooses names) would reach a
 // terminal as a command: on a terminal each of its bytes shows as '?', so the
 // name on screen is also a pattern that matches it. Other output is left as
@@ -100,7 +103,7 @@ void AppendBytes(TextFile& f, const char* bytes, uint32_t n, bool spaces) {
 bool IsControl(std::string_view text, std::size_t i) {
   unsigned char c = static_cast<unsigned char>(text[i]);
   if (c < 0x20 || c == 0x7F) return true;
-  if (!os::ConsoleTextIsUtf8) return false;
+  if (!os::Sys().Rules().consoleTextIsUtf8) return false;
   auto next = [&](std::size_t j) { return j < text.size() ? static_cast<unsigned char>(text[j]) : 0u; };
   return (c == 0xC2 && next(i + 1) >= 0x80 && next(i + 1) <= 0x9F) ||
          (c >= 0x80 && c <= 0x9F && i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC2);
@@ -111,14 +114,14 @@ void AppendShown(TextFile& f, std::string_view text) {
   while (i < text.size()) {
     std::size_t j = i;
     while (j < text.size() && !(f.terminal && IsControl(text, j))) ++j;
-    if (j > i) AppendBytes(f, text.data() + i, uint32_t(j - i), false);
-    for (; j < text.size() && f.terminal && IsControl(text, j); ++j) AppendBytes(f, "?", 1, false);
+    if (j > i) AppendBytes(f, text.data() + i, uint32_t(j - i));
+    for (; j < text.size() && f.terminal && IsControl(text, j); ++j) AppendBytes(f, "?", 1);
     i = j;
   }
 }
 
 void Pad(TextFile& f, int32_t width, std::size_t n) {
-  if (width > 0 && std::size_t(width) > n) AppendBytes(f, nullptr, uint32_t(width - int32_t(n)), true);
+  if (width > 0 && std::size_t(width) > n) AppendSpaces(f, uint32_t(width - int32_t(n)));
 }
 
 void Open(TextFile& f, FileState mode) {
@@ -224,6 +227,7 @@ void WriteChar(TextFile& f, char c, int32_t width) {
 }
 
 void EndLine(TextFile& f) {
-  AppendBytes(f, os::LineEnd, uint32_t(std::strlen(os::LineEnd)), false);
+  const char* end = os::Sys().Rules().lineEnd;
+  AppendBytes(f, end, uint32_t(std::strlen(end)));
   if (IoStatus() == 0 && f.flushOp) StoreFailure(f.flushOp(f));
 }

@@ -144,10 +144,11 @@ void ReportText(const char* className, const char* message, uintptr_t address, c
 
   char lines[2 * sizeof text];
   std::size_t n = 0;
-  std::size_t endLength = std::strlen(os::LineEnd);
+  const char* lineEnd = os::Sys().Rules().lineEnd;
+  std::size_t endLength = std::strlen(lineEnd);
   for (const char* p = text; *p; ++p) {
     if (*p == '\n') {
-      std::memcpy(lines + n, os::LineEnd, endLength);
+      std::memcpy(lines + n, lineEnd, endLength);
       n += endLength;
     } else {
       lines[n++] = *p;
@@ -263,7 +264,7 @@ std::size_t FallbackErrorLine(char (&out)[256], int32_t exitCode, uintptr_t addr
   if (location.file && *location.file) more(" (%s#%d)", {location.file, int32_t(location.line)});
   if (faultCode != 0) more(" (Exception %p)", {FormatArg::AddressOf(faultCode)});
   more(" TID=%d.", {int32_t(ThreadNumber)});
-  more("%s", {os::LineEnd});
+  more("%s", {os::Sys().Rules().lineEnd});
   return n < sizeof out ? n : sizeof out - 1;
 }
 
@@ -331,7 +332,7 @@ void ReportFailure(const Exception& object, uintptr_t address, const SourceLocat
 }
 
 [[noreturn]] void RunProgram(int argc, char** argv, void (*run)()) {
-  os::StartPlatform(argc, argv);
+  os::Native().Start(argc, argv);
   SetProgramKind();
   os::Sys().InstallFaultHandler(OnFault);
   try {

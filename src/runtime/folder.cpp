@@ -13,7 +13,7 @@ Folder Held(os::Status status, os::Handle handle) {
 
 }  // namespace
 
-Folder OpenFolder(const std::string& path, os::Handle parent) {
+Folder OpenFolder(os::Handle parent, const std::string& path) {
   os::Handle h = os::InvalidHandle;
   os::Status st = os::Sys().OpenFolder(parent, path, h);
   return Held(st, h);

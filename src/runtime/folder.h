@@ -13,8 +13,9 @@ struct Folder {
   bool Held() const { return handle != os::InvalidHandle; }
 };
 
-// The folder at `path` ("" the working folder), or one level below `parent`.
-Folder OpenFolder(const std::string& path, os::Handle parent = os::CurrentFolder);
+// The folder at `path` below `parent` (os::CurrentFolder: a path as the
+// system takes it, "" the working folder).
+Folder OpenFolder(os::Handle parent, const std::string& path);
 // Creates one level below `parent` and holds it; status 183, not held, when the name is taken.
 Folder CreateFolder(os::Handle parent, const std::string& name);
 // Makes the held folder's new entries durable; IoStatus on failure, for the caller to check.

@@ -84,8 +84,3 @@ int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry, os:
   Fill(entry);
   return 0;
 }
-
-bool EntryExists(const std::string& name, uint32_t mask, os::Handle folder) {
-  SearchEntry entry;
-  return OsLookUp(name, mask, entry, folder) == 0;
-}

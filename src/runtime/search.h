@@ -37,8 +37,7 @@ int32_t OsStartSearch(const std::string& pattern, uint32_t mask, SearchEntry& en
 int32_t OsContinueSearch(SearchEntry& entry);
 int32_t OsEndSearch(SearchEntry& entry);
 int32_t SkipToAcceptedEntry(SearchEntry& entry);
-// One entry named literally (never a wildcard reading of the name); holds no handle.
+// One entry named literally (never a wildcard reading of the name), when
+// `mask` accepts it; holds no handle. The one existence test, beneath FilePresent:
+// any failure is no entry, and neither status changes.
 int32_t OsLookUp(const std::string& name, uint32_t mask, SearchEntry& entry, os::Handle folder = os::CurrentFolder);
-// The existence test: whether such a look-up finds an entry that `mask`
-// accepts. Any failure is no entry; neither status changes.
-bool EntryExists(const std::string& name, uint32_t mask, os::Handle folder = os::CurrentFolder);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/native.h"
 #include "runtime/arguments.h"
 #include "runtime/console.h"
 #include "runtime/failure.h"
@@ -24,9 +24,8 @@ int Number() { return probeArgc > 2 ? std::atoi(probeArgv[2]) : 0; }
 #define REAL_FAULT __attribute__((no_sanitize("undefined")))
 
 // Faults inside the report itself.
-class FaultingPlatform : public os::PlatformDecorator {
+class FaultingPlatform : public os::NativePlatform {
  public:
-  FaultingPlatform() : os::PlatformDecorator(os::Native()) {}
   REAL_FAULT bool LocateCode(uintptr_t, char*, std::size_t, uintptr_t&) override {
     volatile int* nowhere = nullptr;
     return *nowhere != 0;
@@ -97,7 +96,7 @@ int main(int argc, char** argv) {
   probeArgv = argv;
   if (argc > 1 && std::strcmp(argv[1], "early") == 0) {
     // A failed check before the failure reporting is set up takes the fallback road.
-    os::StartPlatform(argc, argv);
+    os::Native().Start(argc, argv);
     SetIoStatus(argc > 2 ? std::atoi(argv[2]) : 5);
     CheckIoStatus();
   }

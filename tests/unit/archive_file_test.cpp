@@ -132,7 +132,7 @@ class ArchiveFileTest : public ::testing::Test {
   ArchivePlatform platform;
   TempDir dir;
   std::string source = dir.Path("app.log");
-  std::string destination = dir.Path("copies") + os::PathDelimiter + "app.log";
+  std::string destination = dir.Path("copies") + Rules.pathDelimiter + "app.log";
 };
 
 TEST_F(ArchiveFileTest, CopyIsByteIdenticalAndReadsEachBlockOnce) {
@@ -145,7 +145,7 @@ TEST_F(ArchiveFileTest, CopyIsByteIdenticalAndReadsEachBlockOnce) {
     platform.writeSizes.clear();
 
     ASSERT_EQ(Archive(false), 0);
-    EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), bytes);
+    EXPECT_EQ(dir.Read("copies" + std::string(1, Rules.pathDelimiter) + "app.log"), bytes);
     EXPECT_EQ(dir.Read("app.log"), bytes);
     int blocks = int((size + CopyBlockSize - 1) / CopyBlockSize);
     EXPECT_EQ(platform.reads, blocks);
@@ -163,7 +163,7 @@ TEST_F(ArchiveFileTest, DeleteAfterFlushesTheCopyBeforeTheOriginalGoes) {
   dir.Write("app.log", bytes);
   ASSERT_EQ(Archive(true), 0);
   EXPECT_FALSE(fs::exists(source));
-  EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), bytes);
+  EXPECT_EQ(dir.Read("copies" + std::string(1, Rules.pathDelimiter) + "app.log"), bytes);
   EXPECT_EQ(platform.deletes, 1);
   EXPECT_EQ(platform.flushesAtDelete, 1);
   EXPECT_EQ(platform.folderFlushesAtDelete, 1);
@@ -178,7 +178,7 @@ TEST_F(ArchiveFileTest, ReadOnlySourceIsReportedAndKept) {
   }
   EXPECT_EQ(Archive(true), 0);
   SetReadOnly(source, false);
-  EXPECT_EQ(Console(), "Can't Open file : " + source + os::LineEnd);
+  EXPECT_EQ(Console(), "Can't Open file : " + source + Rules.lineEnd);
   EXPECT_EQ(dir.Read("app.log"), "keep");
   EXPECT_FALSE(fs::exists(destination));
   EXPECT_EQ(platform.creates, 0);
@@ -189,20 +189,20 @@ TEST_F(ArchiveFileTest, SourceThatCannotBeOpenedIsReportedAndKept) {
   platform.openFault = {0, os::ErrorSharingViolation};
   EXPECT_EQ(Archive(true), 0);
   EXPECT_EQ(IoStatus(), 0);
-  EXPECT_EQ(Console(), "Can't Open file : " + source + os::LineEnd);
+  EXPECT_EQ(Console(), "Can't Open file : " + source + Rules.lineEnd);
   EXPECT_EQ(dir.Read("app.log"), "keep");
   EXPECT_FALSE(fs::exists(destination));
   EXPECT_EQ(platform.creates + platform.deletes, 0);
 }
 
 TEST_F(ArchiveFileTest, SourceNameOverThePlatformLimitIsReportedNotPassedOver) {
-  std::string tooLong = dir.Path(std::string(os::MaxPathBytes, 'n'));
+  std::string tooLong = dir.Path(std::string(Rules.maxPathBytes, 'n'));
   try {
     ArchiveFile(HeldName{ByPath, tooLong, ""}, HeldName{ByPath, destination, ""}, true);
   } catch (const FailureException&) {
     ADD_FAILURE() << "a source that cannot be opened must not end the run";
   }
-  EXPECT_EQ(Console(), "Can't Open file : " + tooLong + os::LineEnd);
+  EXPECT_EQ(Console(), "Can't Open file : " + tooLong + Rules.lineEnd);
   EXPECT_EQ(platform.creates, 0);
 }
 
@@ -256,7 +256,7 @@ TEST_F(ArchiveFileTest, EveryFailingStepRaisesItsStatusAndKeepsTheOriginal) {
 
 TEST_F(ArchiveFileTest, MissingFolderOfTheCopyRaisesPathNotFound) {
   dir.Write("app.log", "keep");
-  destination = dir.Path("gone") + os::PathDelimiter + "app.log";
+  destination = dir.Path("gone") + Rules.pathDelimiter + "app.log";
   EXPECT_EQ(Archive(true), 3);
   EXPECT_EQ(dir.Read("app.log"), "keep");
 }
@@ -292,18 +292,18 @@ TEST_F(ArchiveFileTest, AnOriginalRewrittenInPlaceDuringItsCopyIsKept) {
     std::fstream(source, std::ios::in | std::ios::out | std::ios::binary).write("NEW!", 4);
   };
   EXPECT_EQ(Archive(true), 0);
-  EXPECT_EQ(Console(), "Original kept, changed while archiving : " + source + os::LineEnd);
+  EXPECT_EQ(Console(), "Original kept, changed while archiving : " + source + Rules.lineEnd);
   EXPECT_EQ(dir.Read("app.log"), "NEW!" + bytes.substr(4));
-  EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), bytes);
+  EXPECT_EQ(dir.Read("copies" + std::string(1, Rules.pathDelimiter) + "app.log"), bytes);
 }
 
 TEST_F(ArchiveFileTest, ACopyNeverTakesAnotherFilesPlace) {
   dir.Write("app.log", "the original");
-  dir.Write("copies" + std::string(1, os::PathDelimiter) + "app.log", "another file");
+  dir.Write("copies" + std::string(1, Rules.pathDelimiter) + "app.log", "another file");
   EXPECT_EQ(Archive(true), 0);
-  EXPECT_EQ(Console(), "Original kept, name taken in archive : " + source + os::LineEnd);
+  EXPECT_EQ(Console(), "Original kept, name taken in archive : " + source + Rules.lineEnd);
   EXPECT_EQ(dir.Read("app.log"), "the original");
-  EXPECT_EQ(dir.Read("copies" + std::string(1, os::PathDelimiter) + "app.log"), "another file");
+  EXPECT_EQ(dir.Read("copies" + std::string(1, Rules.pathDelimiter) + "app.log"), "another file");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path("copies")), fs::directory_iterator()), 1);
 }
 
@@ -321,7 +321,7 @@ std::string ReadHeld(const Folder& folder, const std::string& name) {
 
 TEST_F(ArchiveFileTest, ALongestLegalNameIsArchivedAndDeletedThroughWorkingNamesOfItsOwn) {
   const std::string name = std::string(os::MaxNameBytes - 5, 'l') + ".log";  // 254 bytes: no room for a suffix
-  Folder from = OpenFolder(dir.Path()), to = OpenFolder(dir.Path("copies"));
+  Folder from = OpenFolder(os::CurrentFolder, dir.Path()), to = OpenFolder(os::CurrentFolder, dir.Path("copies"));
   ASSERT_TRUE(from.Held() && to.Held());
   os::Handle h = os::InvalidHandle;
   ASSERT_EQ(os::Native().CreateNewFile(from.handle, name, os::AccessWrite, 0, h), 0);

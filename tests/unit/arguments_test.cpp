@@ -86,32 +86,28 @@ TEST(ArgumentsTest, SplittingNeitherCutsLongArgumentsNorTouchesTheStatus) {
   EXPECT_EQ(IoStatus(), 0);
 }
 
-TEST(ArgumentsTest, AnEmptyArgumentCountsOnlyWhereTheSystemPassesOne) {
+TEST(ArgumentsTest, AnEmptyArgumentKeepsItsPlace) {
   ScriptedArguments scripted;
-  // What each platform hands over when the user typed an empty argument: on
-  // Windows the quotes add none; Linux passes it, and it must keep its place.
-  scripted.line = "prog a \"\" b";
-  scripted.argv = {"prog", "a", "", "b"};
-  EXPECT_EQ(ArgumentCount(), Posix ? 3 : 2);
+  // Linux passes an empty argument that the user typed (on Windows the
+  // quotes add none, as the splitting table shows): it must keep its place.
+  scripted.arguments = {"a", "", "b"};
+  EXPECT_EQ(ArgumentCount(), 3);
   EXPECT_EQ(ArgumentAt(1), "a");
-  EXPECT_EQ(ArgumentAt(Posix ? 3 : 2), "b");
-  EXPECT_EQ(ArgumentAt(Posix ? 2 : 3), "");
+  EXPECT_EQ(ArgumentAt(3), "b");
+  EXPECT_EQ(ArgumentAt(2), "");
   EXPECT_EQ(ArgumentAt(4), "");
   EXPECT_EQ(ArgumentAt(-1), "");
 }
 
 TEST(ArgumentsTest, NoArgumentsGiveNoneAndEmptyTexts) {
   ScriptedArguments scripted;
-  scripted.line = "prog";
-  scripted.argv = {"prog"};
   EXPECT_EQ(ArgumentCount(), 0);
   EXPECT_EQ(ArgumentAt(1), "");
 }
 
 TEST(ArgumentsTest, ArgumentZeroIsTheProgramPathCutTo255Bytes) {
   ScriptedArguments scripted;
-  scripted.line = "prog a";
-  scripted.argv = {"prog", "a"};
+  scripted.arguments = {"a"};
   scripted.path = std::string(255, 'p');
   EXPECT_EQ(ArgumentAt(0), scripted.path);
   scripted.path = std::string(255, 'p') + "qrs";
@@ -123,11 +119,11 @@ TEST(ArgumentsTest, ArgumentZeroIsTheProgramPathCutTo255Bytes) {
 TEST(ArgumentsTest, ArgumentZeroIsTheWholePathNotTheNameAsTyped) {
   static char name[] = "arguments_test";
   static char* argv[] = {name, nullptr};
-  os::StartPlatform(1, argv);  // the POSIX layer learns the program's path here
+  os::Native().Start(1, argv);  // the POSIX layer learns the program's path here
   std::string path;
   ASSERT_EQ(os::Sys().ModuleFileName(path), 0u);
   EXPECT_EQ(ArgumentAt(0), path.substr(0, MaxArgumentBytes));
-  EXPECT_NE(path.find(os::PathDelimiter), std::string::npos) << path;
+  EXPECT_NE(path.find(Rules.pathDelimiter), std::string::npos) << path;
 }
 
 // The first bytes of an executable: the stub with its header offset, then the
@@ -192,7 +188,7 @@ TEST_F(ProgramKindTest, DamagedOrForeignFilesAreNoConsolePrograms) {
 TEST_F(ProgramKindTest, FilesThatCannotBeReadAreNoConsolePrograms) {
   CountingPlatform counting;
   EXPECT_FALSE(IsConsoleImage(dir.Path("missing.exe")));
-  EXPECT_FALSE(IsConsoleImage(dir.Path("missing") + os::PathDelimiter + "image.exe"));
+  EXPECT_FALSE(IsConsoleImage(dir.Path("missing") + Rules.pathDelimiter + "image.exe"));
   EXPECT_EQ(counting.closes, 0);
   EXPECT_FALSE(IsConsoleImage(dir.Path()));  // a directory
 

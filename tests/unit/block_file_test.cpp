@@ -162,7 +162,7 @@ TEST_F(BlockFileTest, OpeningAMissingNameSetsFileOrPathNotFound) {
   struct Case {
     std::string name;
     int32_t status;
-  } cases[] = {{"missing", 2}, {std::string("nowhere") + os::PathDelimiter + "file", 3}};
+  } cases[] = {{"missing", 2}, {std::string("nowhere") + Rules.pathDelimiter + "file", 3}};
   for (const Case& c : cases) {
     BlockFile file;
     Open(file, c.name);
@@ -170,7 +170,7 @@ TEST_F(BlockFileTest, OpeningAMissingNameSetsFileOrPathNotFound) {
     EXPECT_EQ(file.state, FileState::Closed) << c.name;
   }
   BlockFile file;
-  BindName(file, dir.Path("nowhere") + os::PathDelimiter + "file");
+  BindName(file, dir.Path("nowhere") + Rules.pathDelimiter + "file");
   CreateEmpty(file, 1);
   EXPECT_EQ(TakeIoStatus(), 3);
 }
@@ -178,7 +178,7 @@ TEST_F(BlockFileTest, OpeningAMissingNameSetsFileOrPathNotFound) {
 TEST_F(BlockFileTest, DirectoriesAndFilesInTheWrongPlaceGiveTheWin32Numbers) {
   fs::create_directory(dir.Path("sub"));
   dir.Write("plain", "x");
-  std::string underFile = dir.Path("plain") + os::PathDelimiter + "x";
+  std::string underFile = dir.Path("plain") + Rules.pathDelimiter + "x";
   BlockFile file;
   BindName(file, dir.Path("sub"));
   OpenExisting(file, 1);
@@ -196,15 +196,15 @@ TEST_F(BlockFileTest, DirectoriesAndFilesInTheWrongPlaceGiveTheWin32Numbers) {
   EXPECT_EQ(os::Sys().DeleteFile(os::CurrentFolder, underFile), 3u);
   EXPECT_EQ(CreateFolder(os::CurrentFolder, dir.Path("sub")).status, 183);
   EXPECT_EQ(CreateFolder(os::CurrentFolder, dir.Path("plain")).status, 183);
-  EXPECT_EQ(CreateFolder(os::CurrentFolder, dir.Path("gone") + os::PathDelimiter + "sub").status, 3);
+  EXPECT_EQ(CreateFolder(os::CurrentFolder, dir.Path("gone") + Rules.pathDelimiter + "sub").status, 3);
   EXPECT_EQ(CreateFolder(os::CurrentFolder, underFile).status, 3);
   SearchEntry entry;
   // The search calls a file in its directory's place an invalid name, unlike the file calls.
   EXPECT_EQ(OsStartSearch(underFile, AnyEntryMask, entry), 123);
   EXPECT_EQ(OsLookUp(underFile, AnyEntryMask, entry), 123);
-  EXPECT_EQ(OsStartSearch(dir.Path("plain") + os::PathDelimiter + "*", AnyEntryMask, entry), 123);
-  EXPECT_EQ(OsStartSearch(underFile + os::PathDelimiter + "*", AnyEntryMask, entry), 3);
-  EXPECT_EQ(OsStartSearch(dir.Path("sub") + os::PathDelimiter, AnyEntryMask, entry), 2);
+  EXPECT_EQ(OsStartSearch(dir.Path("plain") + Rules.pathDelimiter + "*", AnyEntryMask, entry), 123);
+  EXPECT_EQ(OsStartSearch(underFile + Rules.pathDelimiter + "*", AnyEntryMask, entry), 3);
+  EXPECT_EQ(OsStartSearch(dir.Path("sub") + Rules.pathDelimiter, AnyEntryMask, entry), 2);
   EXPECT_TRUE(fs::is_directory(dir.Path("sub")));
 }
 
@@ -262,14 +262,14 @@ TEST_F(BlockFileTest, TakingTheStatusClearsIt) {
 std::string PathOfLength(const TempDir& dir, std::size_t length) {
   std::string path = dir.Path();
   while (length - path.size() > 200) {
-    path += os::PathDelimiter + std::string(100, 'd');
+    path += Rules.pathDelimiter + std::string(100, 'd');
     fs::create_directory(path);
   }
-  return path + os::PathDelimiter + std::string(length - path.size() - 1, 'f');
+  return path + Rules.pathDelimiter + std::string(length - path.size() - 1, 'f');
 }
 
 TEST_F(BlockFileTest, NameOverThePlatformLimitIsRefusedNotCut) {
-  std::string longest = PathOfLength(dir, os::MaxPathBytes);
+  std::string longest = PathOfLength(dir, Rules.maxPathBytes);
   { std::ofstream(longest, std::ios::binary) << "keep"; }
   ASSERT_TRUE(FilePresent(longest));
   std::string tooLong = longest + "x";  // cut to the limit, it would name `longest`
@@ -298,7 +298,7 @@ TEST_F(BlockFileTest, FilePresentNamesOnlyExistingFilesAndKeepsBothStatuses) {
   EXPECT_TRUE(FilePresent(dir.Path(hidden)));
   EXPECT_TRUE(FilePresent(dir.Path("locked")));
   EXPECT_FALSE(FilePresent(dir.Path("missing")));
-  EXPECT_FALSE(FilePresent(dir.Path("nowhere") + os::PathDelimiter + "file"));
+  EXPECT_FALSE(FilePresent(dir.Path("nowhere") + Rules.pathDelimiter + "file"));
   EXPECT_EQ(IoStatus(), 7);
   EXPECT_EQ(SearchStatus(), 9);
   SetReadOnly(dir.Path("locked"), false);
@@ -341,11 +341,11 @@ TEST_F(BlockFileTest, CreateNewRenameAndDeleteIfUnchangedKeepTheirContracts) {
   // Another file under the same name, or the same file grown, is kept.
   std::string keptAs;
   dir.Write("other", "abc");
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("other"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
+  EXPECT_EQ(DeleteIfUnchanged(dir.Path("other"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
   { std::ofstream(dir.Path("taken"), std::ios::app) << "d"; }
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
+  EXPECT_EQ(DeleteIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
   EXPECT_EQ(dir.Read("taken"), "abcd");
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("missing"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorFileNotFound));
+  EXPECT_EQ(DeleteIfUnchanged(dir.Path("missing"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorFileNotFound));
   EXPECT_EQ(keptAs, "");
 
   BindName(file, dir.Path("taken"));
@@ -353,14 +353,14 @@ TEST_F(BlockFileTest, CreateNewRenameAndDeleteIfUnchangedKeepTheirContracts) {
   StampOf(file, stamp);
   CloseBlockFile(file);
   ASSERT_EQ(TakeIoStatus(), 0);
-  EXPECT_EQ(RemoveIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), 0);
+  EXPECT_EQ(DeleteIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), 0);
   EXPECT_FALSE(fs::exists(dir.Path("taken")));
 }
 
 TEST_F(BlockFileTest, CallsInAHeldFolderKeepTheContractOfTheCallsByPath) {
   fs::create_directory(dir.Path("sub"));
   dir.Write("plain", "x");
-  ::Folder held = OpenFolder(dir.Path());
+  ::Folder held = OpenFolder(os::CurrentFolder, dir.Path());
   ASSERT_TRUE(held.Held());
   os::Platform& sys = os::Sys();
   const os::Handle folder = held.handle;

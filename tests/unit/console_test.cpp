@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string LineEnd = os::LineEnd;
+const std::string LineEnd = Rules.lineEnd;
 
 // A text file opened for output as start-up opens standard output, whose bytes
 // go to a temporary file instead; closing it closes that file.
@@ -260,7 +260,7 @@ TEST(ConsoleOpenTest, OpeningARecordNeverBoundOrOpenForBlocksGives102) {
 
 TEST_F(ConsoleTest, ControlCharactersReachATerminalAsQuestionMarksAndAnythingElseAsTheyAre) {
   const std::string name = "a\x1b]0;x\x07\xc2\x9b\xc3\xa9\x7f.log";
-  const std::string onTerminal = std::string("a?]0;x?") + (os::ConsoleTextIsUtf8 ? "??" : "\xc2\x9b") + "\xc3\xa9?.log";
+  const std::string onTerminal = std::string("a?]0;x?") + (Rules.consoleTextIsUtf8 ? "??" : "\xc2\x9b") + "\xc3\xa9?.log";
   for (bool terminal : {true, false}) {
     SCOPED_TRACE(terminal);
     file.terminal = terminal;

@@ -16,7 +16,7 @@ class DatedFolderTest : public ::testing::Test {
     platform.today = {2026, 12, 7};
     fs::create_directory(root);
   }
-  std::string Folder(const std::string& suffix) const { return root + os::PathDelimiter + "20261207" + suffix; }
+  std::string Folder(const std::string& suffix) const { return root + Rules.pathDelimiter + "20261207" + suffix; }
   // One run's choice: the root held (made if missing), then the dated folder in it.
   std::string MakeDatedFolder(const std::string& rootPath) {
     ::Folder parent, dated;
@@ -61,19 +61,19 @@ TEST_F(DatedFolderTest, NumbersGrowPastTwoDigits) {
 
 TEST_F(DatedFolderTest, MonthAndDayHaveTwoDigits) {
   platform.today = {2027, 1, 5};
-  EXPECT_EQ(MakeDatedFolder(root), root + os::PathDelimiter + "2027010501");
+  EXPECT_EQ(MakeDatedFolder(root), root + Rules.pathDelimiter + "2027010501");
 }
 
 TEST_F(DatedFolderTest, RootEndingInSeparatorIsKeptWhole) {
-  std::string slashed = root + os::PathDelimiter;
-  EXPECT_EQ(MakeDatedFolder(slashed), slashed + os::PathDelimiter + "2026120701");
+  std::string slashed = root + Rules.pathDelimiter;
+  EXPECT_EQ(MakeDatedFolder(slashed), slashed + Rules.pathDelimiter + "2026120701");
   EXPECT_TRUE(fs::is_directory(Folder("01")));
-  EXPECT_EQ(MakeDatedFolder(slashed), slashed + os::PathDelimiter + "2026120702");
+  EXPECT_EQ(MakeDatedFolder(slashed), slashed + Rules.pathDelimiter + "2026120702");
 }
 
 TEST_F(DatedFolderTest, MissingRootGivesTheFirstNumberSilently) {
-  std::string missing = dir.Path("gone") + os::PathDelimiter + "Archive";
-  EXPECT_EQ(MakeDatedFolder(missing), missing + os::PathDelimiter + "2026120701");
+  std::string missing = dir.Path("gone") + Rules.pathDelimiter + "Archive";
+  EXPECT_EQ(MakeDatedFolder(missing), missing + Rules.pathDelimiter + "2026120701");
   EXPECT_FALSE(fs::exists(dir.Path("gone")));
   EXPECT_EQ(platform.writes, 0);
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::string LineEnd = os::LineEnd;
+const std::string LineEnd = Rules.lineEnd;
 
 struct IoCase {
   int32_t status;
@@ -307,15 +307,15 @@ TEST_F(EndProcessTest, HandlerThatSetsAnotherRunsItNextEachWithAClearStatus) {
 class ReportPlatform : public CountingPlatform {
  public:
   explicit ReportPlatform(const TempDir& dir) {
-    EXPECT_EQ(inner_.CreateFile(os::CurrentFolder, dir.Path("stdout"), os::AccessWrite, os::ShareRead | os::ShareWrite, out), 0u);
-    EXPECT_EQ(inner_.CreateFile(os::CurrentFolder, dir.Path("stderr"), os::AccessWrite, os::ShareRead | os::ShareWrite, err), 0u);
+    EXPECT_EQ(NativePlatform::CreateFile(os::CurrentFolder, dir.Path("stdout"), os::AccessWrite, os::ShareRead | os::ShareWrite, out), 0u);
+    EXPECT_EQ(NativePlatform::CreateFile(os::CurrentFolder, dir.Path("stderr"), os::AccessWrite, os::ShareRead | os::ShareWrite, err), 0u);
   }
   ~ReportPlatform() override {
-    inner_.CloseFile(out);
-    inner_.CloseFile(err);
+    NativePlatform::CloseFile(out);
+    NativePlatform::CloseFile(err);
   }
   os::Handle StdHandle(os::StdStream which) override {
-    return which == os::StdStream::Output ? out : which == os::StdStream::Error ? err : inner_.StdHandle(which);
+    return which == os::StdStream::Output ? out : which == os::StdStream::Error ? err : NativePlatform::StdHandle(which);
   }
   bool LocateCode(uintptr_t address, char* module, std::size_t size, uintptr_t& offset) override {
     std::snprintf(module, size, "stowit");

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 #include "test_support.h"
 
 namespace {
@@ -29,8 +29,8 @@ os::FileStamp StampOfFile(const std::string& path) {
 // Puts a lease call of the test's in place, and the real one back afterwards.
 class LeaseSeam {
  public:
-  explicit LeaseSeam(int (*call)(int, int, int)) : saved_(os::posix::leaseControl) { os::posix::leaseControl = call; }
-  ~LeaseSeam() { os::posix::leaseControl = saved_; }
+  explicit LeaseSeam(int (*call)(int, int, int)) : saved_(os::leaseControl) { os::leaseControl = call; }
+  ~LeaseSeam() { os::leaseControl = saved_; }
 
  private:
   int (*saved_)(int, int, int);
@@ -38,7 +38,7 @@ class LeaseSeam {
 
 // The process-wide settings of the program's start, SIGIO ignored among them.
 class DeletionEnvironment : public testing::Environment {
-  void SetUp() override { os::StartPlatform(0, nullptr); }
+  void SetUp() override { os::Native().Start(0, nullptr); }
 };
 const auto* environment = testing::AddGlobalTestEnvironment(new DeletionEnvironment);
 

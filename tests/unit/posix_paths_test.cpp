@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 #include "test_support.h"
 
 namespace {

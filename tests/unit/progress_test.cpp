@@ -81,7 +81,7 @@ class ProgressOnConsoleTest : public ::testing::Test {
 
   FakeConsole fake;
   TextFile saved;
-  const std::string End = os::LineEnd;
+  const std::string End = Rules.lineEnd;
   const std::string Erase = "\r    \r";
 };
 

@@ -70,8 +70,7 @@ TEST(RunFaultsTest, EachFailureIsNamedOrEndsTheRunAndNoOriginalIsLost) {
     FaultyRun run;
     c.arm(run);
     run.today = {2026, 12, 7};
-    run.argv = {"stowit", pattern.c_str(), "/D"};
-    run.line = "stowit " + pattern + " /D";
+    run.arguments = {pattern, "/D"};
     // Windows reads the console mark from the test program's own header.
     if (os::Native().ModuleFileName(run.path) != 0) run.path = "stowit";
     ASSERT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("input"), os::AccessRead, 0, run.input), 0u);
@@ -90,7 +89,7 @@ TEST(RunFaultsTest, EachFailureIsNamedOrEndsTheRunAndNoOriginalIsLost) {
     }
     // Every line is whole: none cut, none run into the next.
     std::size_t start = 0;
-    for (std::size_t end; (end = out.find(os::LineEnd, start)) != std::string::npos; start = end + strlen(os::LineEnd)) {
+    for (std::size_t end; (end = out.find(Rules.lineEnd, start)) != std::string::npos; start = end + strlen(Rules.lineEnd)) {
       EXPECT_TRUE(std::regex_match(out.substr(start, end - start), wholeLine)) << out.substr(start, end - start);
     }
     int left = 0;
@@ -99,7 +98,7 @@ TEST(RunFaultsTest, EachFailureIsNamedOrEndsTheRunAndNoOriginalIsLost) {
         ++left;
         EXPECT_EQ(dir.Read(name), bytes);
       } else {
-        EXPECT_EQ(dir.Read(std::string("Archive") + os::PathDelimiter + "2026120701" + os::PathDelimiter + name), bytes);
+        EXPECT_EQ(dir.Read(std::string("Archive") + Rules.pathDelimiter + "2026120701" + Rules.pathDelimiter + name), bytes);
       }
     }
     EXPECT_EQ(left, c.originalsLeft);

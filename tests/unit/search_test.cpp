@@ -109,7 +109,7 @@ TEST_F(SearchTest, HiddenAndReadOnlyFilesMatchTheFileMask) {
 TEST_F(SearchTest, MissingDirectoryLeavesNoHandleAndEndingCallsNothing) {
   CountingPlatform counting;
   SearchEntry entry;
-  StartSearch(dir.Path("nowhere") + os::PathDelimiter + "*", FileMask, entry);
+  StartSearch(dir.Path("nowhere") + Rules.pathDelimiter + "*", FileMask, entry);
   EXPECT_EQ(SearchStatus(), 3);
   EXPECT_EQ(entry.osHandle, os::InvalidHandle);
 
@@ -122,7 +122,7 @@ TEST_F(SearchTest, MissingNamesGiveFileOrPathNotFound) {
   dir.Write("here.txt", "");
   EXPECT_EQ(List(dir.Path("gone.txt"), FileMask).endStatus, 2);
   EXPECT_EQ(List(dir.Path("zz*"), FileMask).endStatus, 2);
-  EXPECT_EQ(List(dir.Path("nowhere") + os::PathDelimiter + "gone.txt", FileMask).endStatus, 3);
+  EXPECT_EQ(List(dir.Path("nowhere") + Rules.pathDelimiter + "gone.txt", FileMask).endStatus, 3);
 }
 
 TEST_F(SearchTest, OnlyDirectoriesMatchingGivesNoMoreFilesWithHandleReleased) {

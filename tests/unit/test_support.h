@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/native.h"
 
 // The tests run on our POSIX layer rather than on Windows.
-inline const bool Posix = os::PathDelimiter == '/';
+// The real platform's conventions, whatever platform a test puts in front of it.
+inline const os::Conventions& Rules = os::Native().Rules();
+inline const bool Posix = Rules.pathDelimiter == '/';
 
 class TempDir {
  public:
@@ -32,7 +34,7 @@ class TempDir {
   // A path below the directory, in the platform's own form.
   std::string Path(const std::string& name = "") const {
     std::string base = path_.string();
-    return name.empty() ? base : base + os::PathDelimiter + name;
+    return name.empty() ? base : base + Rules.pathDelimiter + name;
   }
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream out(Path(name), std::ios::binary);
@@ -49,9 +51,9 @@ class TempDir {
 
 // Counts the calls that tests look at, records write sizes, and makes the
 // n-th call of a kind fail with a given status.
-class CountingPlatform : public os::PlatformDecorator {
+class CountingPlatform : public os::NativePlatform {
  public:
-  CountingPlatform() : os::PlatformDecorator(os::Native()) { os::SetPlatform(this); }
+  CountingPlatform() { os::SetPlatform(this); }
   ~CountingPlatform() override { os::SetPlatform(nullptr); }
 
   struct Fault {
@@ -63,69 +65,69 @@ class CountingPlatform : public os::PlatformDecorator {
   os::Status ReadFile(os::Handle h, void* b, uint32_t c, uint32_t& done) override {
     ++reads;
     if (readFault.Hit()) return done = 0, readFault.status;
-    return inner_.ReadFile(h, b, c, done);
+    return NativePlatform::ReadFile(h, b, c, done);
   }
   os::Status WriteFile(os::Handle h, const void* b, uint32_t c, uint32_t& done) override {
     ++writes;
     writeSizes.push_back(c);
     if (writeFault.Hit()) return done = 0, writeFault.status;
-    if (shortWrites && c > 0) return inner_.WriteFile(h, b, c - 1, done);
-    return inner_.WriteFile(h, b, c, done);
+    if (shortWrites && c > 0) return NativePlatform::WriteFile(h, b, c - 1, done);
+    return NativePlatform::WriteFile(h, b, c, done);
   }
   os::Status SetPosition(os::Handle h, int64_t d, os::MoveMethod m, uint64_t& p) override {
     ++positions;
     if (positionFault.Hit()) return positionFault.status;
-    return inner_.SetPosition(h, d, m, p);
+    return NativePlatform::SetPosition(h, d, m, p);
   }
   os::Status CreateFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
     ++creates;
     if (createFault.Hit()) return createFault.status;
-    return inner_.CreateFile(d, n, a, s, out);
+    return NativePlatform::CreateFile(d, n, a, s, out);
   }
   os::Status CreateNewFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out) override {
     ++creates;
     if (createFault.Hit()) return createFault.status;
-    return inner_.CreateNewFile(d, n, a, s, out);
+    return NativePlatform::CreateNewFile(d, n, a, s, out);
   }
   os::Status OpenFile(os::Handle d, const std::string& n, uint32_t a, uint32_t s, os::Handle& out,
                       os::FileStamp* o) override {
     ++opens;
     if (openFault.Hit()) return openFault.status;
-    return inner_.OpenFile(d, n, a, s, out, o);
+    return NativePlatform::OpenFile(d, n, a, s, out, o);
   }
   os::Status CloseFile(os::Handle h) override {
     ++closes;
-    os::Status st = inner_.CloseFile(h);
+    os::Status st = NativePlatform::CloseFile(h);
     return closeFault.Hit() ? closeFault.status : st;
   }
   os::Status FlushFile(os::Handle h) override {
     ++flushes;
     if (flushFault.Hit()) return flushFault.status;
-    return inner_.FlushFile(h);
+    return NativePlatform::FlushFile(h);
   }
   os::Status FlushFolder(os::Handle d) override {
     ++folderFlushes;
     if (folderFlushFault.Hit()) return folderFlushFault.status;
-    return inner_.FlushFolder(d);
+    return NativePlatform::FlushFolder(d);
   }
   os::Status DeleteFile(os::Handle d, const std::string& n) override {
     ++deletes;
-    return inner_.DeleteFile(d, n);
+    return NativePlatform::DeleteFile(d, n);
   }
   os::Status DeleteIfUnchanged(os::Handle d, const std::string& n, const os::FileStamp& e, std::string& k) override {
     ++deletes;
     if (deleteFault.Hit()) return deleteFault.status;
-    return inner_.DeleteIfUnchanged(d, n, e, k);
+    return NativePlatform::DeleteIfUnchanged(d, n, e, k);
   }
   os::Status RenameFile(os::Handle d, const std::string& from, const std::string& to) override {
     if (renameFault.Hit()) return renameFault.status;
-    return inner_.RenameFile(d, from, to);
+    return NativePlatform::RenameFile(d, from, to);
   }
   os::Status EndSearch(os::Handle s) override {
     ++searchEnds;
-    return inner_.EndSearch(s);
+    return NativePlatform::EndSearch(s);
   }
-  os::LocalDate Today() override { return today.year ? today : inner_.Today(); }
+  os::LocalDate Today() override { return today.year ? today : NativePlatform::Today(); }
   // A test's process must not end: ExitProcess comes back as this exception.
   struct Ended {
     int32_t code;
@@ -141,18 +143,15 @@ class CountingPlatform : public os::PlatformDecorator {
   os::LocalDate today;
 };
 
-// Hands out a given command line (Windows) or argv (POSIX) and program path.
+// Hands out given arguments and program path.
 class ScriptedArguments : public CountingPlatform {
  public:
-  const char* CommandLine() override { return line.c_str(); }
-  int ArgvCount() override { return int(argv.size()); }
-  const char* ArgvAt(int index) override { return argv.at(std::size_t(index)); }
+  std::vector<std::string> Arguments() override { return arguments; }
   os::Status ModuleFileName(std::string& out) override {
     out = path;
     return pathStatus;
   }
-  std::string line;
-  std::vector<const char*> argv;
+  std::vector<std::string> arguments;
   std::string path;
   os::Status pathStatus = 0;
 };
@@ -160,7 +159,7 @@ class ScriptedArguments : public CountingPlatform {
 // A file the platform counts as hidden: a name starting with "." on POSIX, the
 // hidden attribute on Windows. Returns the name it was given.
 inline std::string MakeHiddenFile(const TempDir& dir, const std::string& name, const std::string& bytes = "") {
-  bool windows = os::PathDelimiter == '\\';
+  bool windows = Rules.pathDelimiter == '\\';
   std::string used = windows ? name : "." + name;
   dir.Write(used, bytes);
   if (windows && std::system(("attrib +h \"" + dir.Path(used) + "\" >nul").c_str()) != 0)
@@ -180,7 +179,7 @@ inline void SetReadOnly(const std::string& path, bool readOnly) {
 // Windows refuses to open a read-only file for writing; Wine run by root does
 // not, so tests of that refusal skip there. The POSIX layer refuses for root too.
 inline bool ReadOnlyIgnoredHere(const std::string& readOnlyPath) {
-  if (os::PathDelimiter == '/') return false;
+  if (Rules.pathDelimiter == '/') return false;
   os::Handle h;
   if (os::Native().OpenFile(os::CurrentFolder, readOnlyPath, os::AccessWrite, 0, h, nullptr) != 0) return false;
   os::Native().CloseFile(h);

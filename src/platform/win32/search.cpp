@@ -1,9 +1,9 @@
 // The directory search (FindFirstFileW and its siblings, the names given in
 // the ANSI code page as the *A calls give them, but never a look-alike: see
 // NarrowName), and the look-up of one name, in a held folder through ntdll.
-#include "platform/win32_internal.h"
+#include "platform/win32/internal.h"
 
-namespace os::win32 {
+namespace os {
 
 namespace {
 
@@ -29,7 +29,7 @@ uint32_t DosWriteTime(const FILETIME& lastWrite) {
 // or delete the folder while the run holds it. (A folder further up can be
 // renamed; the listing then comes from wherever the path leads, while every
 // file call stays in the held folder, and a name missing there is passed over.)
-Status Win32Platform::StartSearch(Handle, const std::string& pattern, Handle& search, FindData& found) {
+Status NativePlatform::StartSearch(Handle, const std::string& pattern, Handle& search, FindData& found) {
   search = InvalidHandle;
   if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   std::wstring wide;
@@ -43,18 +43,18 @@ Status Win32Platform::StartSearch(Handle, const std::string& pattern, Handle& se
   return 0;
 }
 
-Status Win32Platform::ContinueSearch(Handle search, FindData& found) {
+Status NativePlatform::ContinueSearch(Handle search, FindData& found) {
   WIN32_FIND_DATAW record;
   if (!FindNextFileW(H(search), &record)) return LastError();
   FillFindData(record, found);
   return 0;
 }
 
-Status Win32Platform::EndSearch(Handle search) { return FindClose(H(search)) ? 0 : LastError(); }
+Status NativePlatform::EndSearch(Handle search) { return FindClose(H(search)) ? 0 : LastError(); }
 
 // By path, a search of the name, which Windows names cannot turn into a
 // wildcard; in a held folder, the name itself, taken literally.
-Status Win32Platform::LookUp(Handle folder, const std::string& name, FindData& found) {
+Status NativePlatform::LookUp(Handle folder, const std::string& name, FindData& found) {
   if (!IsHeld(folder)) {
     Handle h;
     Status st = StartSearch(folder, name, h, found);
@@ -72,4 +72,4 @@ Status Win32Platform::LookUp(Handle folder, const std::string& name, FindData& f
   return 0;
 }
 
-}  // namespace os::win32
+}  // namespace os

@@ -6,9 +6,13 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "platform/platform.h"
+
 #include <cstddef>
 
-namespace os::win32::nt {
+namespace os::nt {
 
 using Status = LONG;  // NTSTATUS
 
@@ -77,4 +81,40 @@ Status NTAPI NtQueryDirectoryFile(HANDLE handle, HANDLE event, PVOID apcRoutine,
 ULONG NTAPI RtlNtStatusToDosError(Status status);
 }
 
-}  // namespace os::win32::nt
+}  // namespace os::nt
+
+namespace os {
+
+// Opens `name` relative to a held folder through NtCreateFile, the name taken
+// literally (no trailing dot or space dropped, no device name): the access,
+// sharing, disposition and options are NtCreateFile's; synchronous I/O is
+// added, so that ReadFile, WriteFile and SetFilePointerEx work on the handle.
+Status OpenRelative(Handle folder, const std::string& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                    ULONG options, HANDLE& out);
+// What the entry `name` in a held folder is: its attributes, size and times.
+Status QueryRelative(Handle folder, const std::string& name, BY_HANDLE_FILE_INFORMATION& info);
+// `name` from the ANSI code page, as the *A calls take it; 0, or 206 when too long for NT.
+Status WideName(const std::string& name, std::wstring& wide);
+// A name that the system gives, in the ANSI code page; '?' for each character that the page lacks.
+std::string NarrowName(const wchar_t* wide);
+
+// A name relative to a held folder, as ntdll takes it.
+class RelativeName {
+ public:
+  Status Make(Handle folder, const std::string& name) {
+    Status st = WideName(name, wide_);
+    const USHORT bytes = USHORT(wide_.size() * sizeof(wchar_t));
+    name_ = {bytes, bytes, wide_.data()};
+    attributes_ = {sizeof attributes_, reinterpret_cast<HANDLE>(folder), &name_, nt::ObjCaseInsensitive, nullptr, nullptr};
+    return st;
+  }
+  nt::ObjectAttributes* Attributes() { return &attributes_; }
+  nt::UnicodeString* Name() { return &name_; }
+
+ private:
+  std::wstring wide_;
+  nt::UnicodeString name_{};
+  nt::ObjectAttributes attributes_{};
+};
+
+}  // namespace os

@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
-namespace os::posix {
+namespace os {
 
 namespace {
 
@@ -41,23 +41,6 @@ Status KeepPlainFile(int fd, Handle& out, FileStamp* openedAs = nullptr) {
     return ErrorAccessDenied;
   }
   if (openedAs) *openedAs = StampFrom(st);
-  out = fd;
-  return 0;
-}
-
-// The folder a walk reached, opened for reading where it may be read, so that
-// it can be listed and flushed; one that may only be entered stays a path handle.
-Status HoldFolder(Walk& walk, Handle& out) {
-  int path = walk.Release();
-  if (path < 0) return FromErrno(errno);
-  int fd = openat(path, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  int e = errno;
-  if (fd < 0 && e == EACCES) {
-    out = path;
-    return 0;
-  }
-  close(path);
-  if (fd < 0) return FromErrno(e);
   out = fd;
   return 0;
 }
@@ -129,7 +112,7 @@ void NoteProcessFiles() {
 // The name is looked at before it is opened, so that no FIFO, socket or
 // device is ever opened (it could hang or have side effects); another user's
 // link, which the walk does not follow, is refused here.
-Status PosixPlatform::OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t, Handle& out,
+Status NativePlatform::OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t, Handle& out,
                                FileStamp* openedAs) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   Walk walk(folder);
@@ -140,14 +123,14 @@ Status PosixPlatform::OpenFile(Handle folder, const std::string& name, uint32_t 
   // Read-only holds as on Windows, for root too.
   if ((access & AccessWrite) && !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
   int fd = openat(walk.dir(), walk.name().c_str(), OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return walk.StatusOf(errno, true);
+  if (fd < 0) return walk.StatusOf(errno, FailedAt::Name);
   return KeepPlainFile(fd, out, openedAs);
 }
 
-Status PosixPlatform::CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t, Handle& out) {
+Status NativePlatform::CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t, Handle& out) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   Walk walk(folder);
-  int e = walk.To(name, false);
+  int e = walk.To(name, Through::AllButLast);
   if (e != 0) return walk.StatusOf(e);
   // Private until the caller widens it: a copy must not be readable by more
   // users than its original. O_EXCL follows no link.
@@ -157,7 +140,7 @@ Status PosixPlatform::CreateNewFile(Handle folder, const std::string& name, uint
   return 0;
 }
 
-Status PosixPlatform::CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) {
+Status NativePlatform::CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) {
   Status created = CreateNewFile(folder, name, access, share, out);
   if (created != ErrorFileExists) return created;
   // An existing file is emptied, unless it is read-only or no plain file.
@@ -168,11 +151,11 @@ Status PosixPlatform::CreateFile(Handle folder, const std::string& name, uint32_
   if (!S_ISREG(st.st_mode) || !HasWriteBit(st.st_mode)) return ErrorAccessDenied;
   int fd = openat(walk.dir(), walk.name().c_str(),
                   OpenFlags(access) | O_CLOEXEC | O_NOCTTY | O_TRUNC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return walk.StatusOf(errno, true);
+  if (fd < 0) return walk.StatusOf(errno, FailedAt::Name);
   return KeepPlainFile(fd, out);
 }
 
-Status PosixPlatform::SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) {
+Status NativePlatform::SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) {
   int whence = method == MoveMethod::Begin ? SEEK_SET : method == MoveMethod::Current ? SEEK_CUR : SEEK_END;
   off_t result = lseek(int(h), off_t(distance), whence);
   if (result < 0) return errno == EINVAL ? ErrorNegativeSeek : FromErrno(errno);
@@ -180,7 +163,7 @@ Status PosixPlatform::SetPosition(Handle h, int64_t distance, MoveMethod method,
   return 0;
 }
 
-Status PosixPlatform::ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) {
+Status NativePlatform::ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
   ssize_t n;
   do n = read(int(h), buffer, count); while (n < 0 && errno == EINTR);
@@ -191,37 +174,37 @@ Status PosixPlatform::ReadFile(Handle h, void* buffer, uint32_t count, uint32_t&
 
 // Writes on after a partial transfer, as Windows' WriteFile does for files
 // and consoles: a short count would otherwise cut a line or a copy silently.
-Status PosixPlatform::WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) {
+Status NativePlatform::WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
   return WriteAll(int(h), static_cast<const char*>(buffer), count, done);
 }
 
-Status PosixPlatform::FlushFile(Handle h) { return fdatasync(int(h)) == 0 ? 0 : FromErrno(errno); }
+Status NativePlatform::FlushFile(Handle h) { return fdatasync(int(h)) == 0 ? 0 : FromErrno(errno); }
 
-Status PosixPlatform::CopyAccessRights(Handle from, Handle to) {
+Status NativePlatform::CopyAccessRights(Handle from, Handle to) {
   struct stat st;
   if (fstat(int(from), &st) != 0) return FromErrno(errno);
   return fchmod(int(to), st.st_mode & 0777 & ~processUmask) == 0 ? 0 : FromErrno(errno);
 }
 
-Status PosixPlatform::CloseFile(Handle h) {
+Status NativePlatform::CloseFile(Handle h) {
   if (close(int(h)) == 0 || errno == EINTR) return 0;
   return FromErrno(errno);
 }
 
-Status PosixPlatform::DeleteFile(Handle folder, const std::string& name) {
+Status NativePlatform::DeleteFile(Handle folder, const std::string& name) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   Walk walk(folder);
-  int e = walk.To(name, false);
+  int e = walk.To(name, Through::AllButLast);
   if (e != 0) return walk.StatusOf(e);
   struct stat st;
-  if (fstatat(walk.dir(), walk.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return walk.StatusOf(errno, true);
+  if (fstatat(walk.dir(), walk.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return walk.StatusOf(errno, FailedAt::Name);
   Status refused = RefusedDeletion(st);
   if (refused != 0) return refused;
-  return unlinkat(walk.dir(), walk.name().c_str(), 0) == 0 ? 0 : walk.StatusOf(errno, true);
+  return unlinkat(walk.dir(), walk.name().c_str(), 0) == 0 ? 0 : walk.StatusOf(errno, FailedAt::Name);
 }
 
-Status PosixPlatform::StampOf(Handle h, FileStamp& stamp) {
+Status NativePlatform::StampOf(Handle h, FileStamp& stamp) {
   struct stat st;
   if (fstat(int(h), &st) != 0) return FromErrno(errno);
   stamp = StampFrom(st);
@@ -229,64 +212,14 @@ Status PosixPlatform::StampOf(Handle h, FileStamp& stamp) {
 }
 
 // Without replacing, as a copy must never take another file's place.
-Status PosixPlatform::RenameFile(Handle folder, const std::string& from, const std::string& to) {
+Status NativePlatform::RenameFile(Handle folder, const std::string& from, const std::string& to) {
   if (from.size() > MaxPathBytes || to.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   Walk source(folder), target(folder);
-  int e = source.To(from, false);
+  int e = source.To(from, Through::AllButLast);
   if (e != 0) return source.StatusOf(e);
-  if ((e = target.To(to, false)) != 0) return target.StatusOf(e);
+  if ((e = target.To(to, Through::AllButLast)) != 0) return target.StatusOf(e);
   e = RenameWithoutReplacing(source.dir(), source.name(), target.dir(), target.name());
-  return e == 0 ? 0 : e == EEXIST ? ErrorAlreadyExists : target.StatusOf(e, true);
+  return e == 0 ? 0 : e == EEXIST ? ErrorAlreadyExists : target.StatusOf(e, FailedAt::Name);
 }
 
-Status PosixPlatform::OpenFolder(Handle parent, const std::string& name, Handle& out) {
-  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  Walk walk(parent);
-  int e = walk.To(name, true);
-  return e != 0 ? walk.StatusOf(e) : HoldFolder(walk, out);
-}
-
-// A folder of ours: made here, and still the folder that was made when it is
-// opened. Whoever may write to the parent could swap in a link (never
-// followed here) or a folder of their own in between; one that neither this
-// user nor the parent's owner owns is refused. A folder of the parent's
-// owner is let in: it is no way out of that owner's reach, as nothing is
-// followed from it and nothing in it is replaced; and file systems that give
-// every entry one owner (a stick mounted for another user, a share that
-// maps root to nobody) need it.
-Status PosixPlatform::CreateFolder(Handle parent, const std::string& name, Handle& out) {
-  if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  Walk walk(parent);
-  int e = walk.To(name, false);
-  if (e != 0) return walk.StatusOf(e);
-  if (walk.name().empty()) return ErrorAlreadyExists;  // "", ".", "/": there already
-  const char* last = walk.name().c_str();
-  if (mkdirat(walk.dir(), last, 0777) != 0) return errno == EEXIST ? ErrorAlreadyExists : walk.StatusOf(errno);
-  int fd = openat(walk.dir(), last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 && errno == EACCES) fd = openat(walk.dir(), last, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return ErrorPathNotFound;  // no longer a folder: swapped
-  struct stat made, above;
-  if (fstat(fd, &made) != 0 || walk.StatFolder(above) != 0 ||
-      (made.st_uid != geteuid() && made.st_uid != above.st_uid)) {
-    close(fd);
-    return ErrorAccessDenied;
-  }
-  out = fd;
-  return 0;
-}
-
-Status PosixPlatform::FlushFolder(Handle folder) {
-  int fd = FolderFd(folder);
-  if (fsync(fd) == 0) return 0;
-  int e = errno;
-  if (e == EBADF) {  // a path handle, or the working folder: flushed through one opened for reading
-    int readable = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (readable < 0) return FromErrno(errno);
-    e = fsync(readable) == 0 ? 0 : errno;
-    close(readable);
-  }
-  // Some file systems cannot sync a folder; they have nothing to flush then.
-  return (e == 0 || e == EINVAL) ? 0 : FromErrno(e);
-}
-
-}  // namespace os::posix
+}  // namespace os

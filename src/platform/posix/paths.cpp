@@ -18,9 +18,9 @@
 #include <deque>
 #include <string>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
-namespace os::posix {
+namespace os {
 
 namespace {
 
@@ -97,7 +97,8 @@ int Walk::ReadAllowedLink(const std::string& name, std::string& target) {
   return e;
 }
 
-int Walk::To(const std::string& path, bool last) {
+int Walk::To(const std::string& path, Through through) {
+  const bool last = through == Through::All;
   std::deque<std::string> names;
   name_.clear();
   if (!Splice(path, names)) return errno;
@@ -133,7 +134,7 @@ int Walk::To(const std::string& path, bool last) {
 }
 
 int Walk::ToEntry(const std::string& path, struct stat& st) {
-  int e = To(path, false);
+  int e = To(path, Through::AllButLast);
   if (e != 0) return e;
   if (name_.empty()) return StatFolder(st);  // the folder itself: "", ".", "/"
   for (;;) {
@@ -170,7 +171,8 @@ int Walk::StatFolder(struct stat& st) const {
   return rc == 0 ? 0 : errno;
 }
 
-Status Walk::StatusOf(int e, bool atName, bool search) const {
+Status Walk::StatusOf(int e, FailedAt where, Asker asker) const {
+  const bool atName = where == FailedAt::Name, search = asker == Asker::Search;
   if (e == ENOENT) return (atName || atName_) ? ErrorFileNotFound : ErrorPathNotFound;
   if (e == ENOTDIR) return (search && atNamesFolder_) ? ErrorInvalidName : ErrorPathNotFound;
   // A link on the way that may not be followed: as if no folder were there.
@@ -178,4 +180,4 @@ Status Walk::StatusOf(int e, bool atName, bool search) const {
   return FromErrno(e);
 }
 
-}  // namespace os::posix
+}  // namespace os

@@ -56,9 +56,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
-namespace os::posix {
+namespace os {
 
 namespace {
 
@@ -78,8 +78,7 @@ Status CompareStamp(int fd, const FileStamp& expected) {
 }
 
 std::string AsideName(const std::string& name, int attempt) {
-  bool fits = name.size() + std::strlen(AsideSuffix) + 3 <= MaxNameBytes;  // a name within its folder
-  return (fits ? name + AsideSuffix : std::string(ShortAsideName)) + (attempt > 1 ? std::to_string(attempt) : "");
+  return WorkingName(name, AsideSuffix, ShortAsideName, attempt);
 }
 
 // Step 4: `aside` is the name the file lies under now.
@@ -173,15 +172,15 @@ int OpenToCompare(Handle folder, const std::string& path, Walk& walk) {
 
 int (*leaseControl)(int fd, int command, int argument) = LeaseFcntl;
 
-Status PosixPlatform::DeleteIfUnchanged(Handle folder, const std::string& path, const FileStamp& expected,
+Status NativePlatform::DeleteIfUnchanged(Handle folder, const std::string& path, const FileStamp& expected,
                                         std::string& keptAs) {
   keptAs.clear();
   if (path.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   Walk walk(folder);
-  int e = walk.To(path, false);
+  int e = walk.To(path, Through::AllButLast);
   if (e != 0) return walk.StatusOf(e);
   int fd = OpenToCompare(folder, path, walk);
-  if (fd < 0) return walk.StatusOf(errno, true);
+  if (fd < 0) return walk.StatusOf(errno, FailedAt::Name);
   struct stat st;
   Status result = fstat(fd, &st) != 0                ? FromErrno(errno)
                   : !(StampFrom(st) == expected)      ? Status(ErrorChangedMeanwhile)
@@ -198,4 +197,4 @@ Status PosixPlatform::DeleteIfUnchanged(Handle folder, const std::string& path, 
   return result;
 }
 
-}  // namespace os::posix
+}  // namespace os

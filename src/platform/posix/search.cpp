@@ -10,10 +10,10 @@
 
 #include <cerrno>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 #include "platform/wildcard.h"
 
-namespace os::posix {
+namespace os {
 
 namespace {
 
@@ -74,7 +74,7 @@ Status NextMatch(Search& s, FindData& found) {
 
 }  // namespace
 
-Status PosixPlatform::StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) {
+Status NativePlatform::StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) {
   search = InvalidHandle;
   if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   std::string last(LastName(pattern));
@@ -88,8 +88,8 @@ Status PosixPlatform::StartSearch(Handle folder, const std::string& pattern, Han
     return st;
   }
   Walk walk(folder);
-  int e = held ? 0 : walk.To(pattern, false);
-  if (e != 0) return walk.StatusOf(e, false, true);
+  int e = held ? 0 : walk.To(pattern, Through::AllButLast);
+  if (e != 0) return walk.StatusOf(e, FailedAt::Way, Asker::Search);
   int fd = openat(walk.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
   if (!dir) {
@@ -110,14 +110,14 @@ Status PosixPlatform::StartSearch(Handle folder, const std::string& pattern, Han
   return 0;
 }
 
-Status PosixPlatform::ContinueSearch(Handle search, FindData& found) {
+Status NativePlatform::ContinueSearch(Handle search, FindData& found) {
   auto* s = reinterpret_cast<Search*>(search);
   if (search == InvalidHandle || !s) return ErrorInvalidHandle;
   if (!s->dir) return ErrorNoMoreFiles;  // a single name looked up
   return NextMatch(*s, found);
 }
 
-Status PosixPlatform::EndSearch(Handle search) {
+Status NativePlatform::EndSearch(Handle search) {
   auto* s = reinterpret_cast<Search*>(search);
   if (search == InvalidHandle || !s) return ErrorInvalidHandle;
   if (s->dir) closedir(s->dir);
@@ -125,14 +125,14 @@ Status PosixPlatform::EndSearch(Handle search) {
   return 0;
 }
 
-Status PosixPlatform::LookUp(Handle folder, const std::string& name, FindData& found) {
+Status NativePlatform::LookUp(Handle folder, const std::string& name, FindData& found) {
   if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   Walk walk(folder);
   struct stat st;
   int e = walk.ToEntry(name, st);
-  if (e != 0) return walk.StatusOf(e, false, true);
+  if (e != 0) return walk.StatusOf(e, FailedAt::Way, Asker::Search);
   FillFindData(std::string(LastName(name)), st, found);
   return 0;
 }
 
-}  // namespace os::posix
+}  // namespace os

@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "platform/exception_codes.h"
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
-namespace os::posix {
+namespace os {
 
 namespace {
 
@@ -83,7 +83,7 @@ void OnFault(int sig, siginfo_t* info, void* context) {
 
 }  // namespace
 
-void PosixPlatform::InstallFaultHandler(FaultHandler handler) {
+void NativePlatform::InstallFaultHandler(FaultHandler handler) {
   faultHandler = handler;
   pthread_attr_t attr;
   if (pthread_getattr_np(pthread_self(), &attr) == 0) {
@@ -104,7 +104,7 @@ void PosixPlatform::InstallFaultHandler(FaultHandler handler) {
   for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(sig, &sa, nullptr);
 }
 
-bool PosixPlatform::LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) {
+bool NativePlatform::LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) {
   Dl_info info{};
   if (size == 0 || !dladdr(reinterpret_cast<void*>(address), &info) || !info.dli_fbase) return false;
   offset = address - reinterpret_cast<uintptr_t>(info.dli_fbase);
@@ -119,4 +119,4 @@ bool PosixPlatform::LocateCode(uintptr_t address, char* moduleName, std::size_t 
   return true;
 }
 
-}  // namespace os::posix
+}  // namespace os

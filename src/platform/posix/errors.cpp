@@ -2,9 +2,9 @@
 // "file not found" and "path not found", the walk tells them apart (Walk::StatusOf).
 #include <cerrno>
 
-#include "platform/posix_internal.h"
+#include "platform/posix/internal.h"
 
-namespace os::posix {
+namespace os {
 
 Status FromErrno(int e) {
   switch (e) {
@@ -28,4 +28,4 @@ Status FromErrno(int e) {
   }
 }
 
-}  // namespace os::posix
+}  // namespace os

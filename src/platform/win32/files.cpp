@@ -13,9 +13,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/win32_internal.h"
+#include "platform/win32/internal.h"
 
-namespace os::win32 {
+namespace os {
 
 namespace {
 
@@ -67,7 +67,7 @@ FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info) {
   return stamp;
 }
 
-Status Win32Platform::OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out,
+Status NativePlatform::OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out,
                                FileStamp* openedAs) {
   Status st = OpenWith(folder, name, access, share, OPEN_EXISTING, nt::FileOpen, out);
   if (st != 0 || !openedAs) return st;
@@ -76,16 +76,16 @@ Status Win32Platform::OpenFile(Handle folder, const std::string& name, uint32_t 
   return st;
 }
 
-Status Win32Platform::CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) {
+Status NativePlatform::CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) {
   return OpenWith(folder, name, access, share, CREATE_ALWAYS, nt::FileOverwriteIf, out);
 }
 
-Status Win32Platform::CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t share,
+Status NativePlatform::CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t share,
                                     Handle& out) {
   return WaitingOutScanners([&] { return OpenWith(folder, name, access, share, CREATE_NEW, nt::FileCreate, out); });
 }
 
-Status Win32Platform::SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) {
+Status NativePlatform::SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) {
   LARGE_INTEGER move, result;
   move.QuadPart = distance;
   if (!SetFilePointerEx(H(h), move, &result, DWORD(method))) return LastError();
@@ -93,31 +93,31 @@ Status Win32Platform::SetPosition(Handle h, int64_t distance, MoveMethod method,
   return 0;
 }
 
-Status Win32Platform::ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) {
+Status NativePlatform::ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) {
   DWORD n = 0;
   BOOL ok = ::ReadFile(H(h), buffer, count, &n, nullptr);
   done = n;
   return ok ? 0 : LastError();
 }
 
-Status Win32Platform::WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) {
+Status NativePlatform::WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) {
   DWORD n = 0;
   BOOL ok = ::WriteFile(H(h), buffer, count, &n, nullptr);
   done = n;
   return ok ? 0 : LastError();
 }
 
-Status Win32Platform::FlushFile(Handle h) {
+Status NativePlatform::FlushFile(Handle h) {
   return WaitingOutScanners([&] { return FlushFileBuffers(H(h)) ? 0 : LastError(); });
 }
 
-Status Win32Platform::CopyAccessRights(Handle, Handle) { return 0; }
+Status NativePlatform::CopyAccessRights(Handle, Handle) { return 0; }
 
 // Never tried again: the handle is closed even when CloseHandle reports a
 // failure, and by the next try its number may be another file's.
-Status Win32Platform::CloseFile(Handle h) { return CloseHandle(H(h)) ? 0 : LastError(); }
+Status NativePlatform::CloseFile(Handle h) { return CloseHandle(H(h)) ? 0 : LastError(); }
 
-Status Win32Platform::StampOf(Handle h, FileStamp& stamp) {
+Status NativePlatform::StampOf(Handle h, FileStamp& stamp) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(H(h), &info)) return LastError();
   stamp = StampFrom(info);
@@ -126,7 +126,7 @@ Status Win32Platform::StampOf(Handle h, FileStamp& stamp) {
 
 // As DeleteFileA: the name itself, a link rather than what it names; a
 // folder or a read-only file is refused with access denied.
-Status Win32Platform::DeleteFile(Handle folder, const std::string& name) {
+Status NativePlatform::DeleteFile(Handle folder, const std::string& name) {
   if (!IsHeld(folder)) {
     if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
     return DeleteFileA(name.c_str()) ? 0 : LastError();
@@ -136,37 +136,6 @@ Status Win32Platform::DeleteFile(Handle folder, const std::string& name) {
                            nt::NonDirectoryFile | nt::DeleteOnClose | nt::OpenReparsePoint, h);
   if (st != 0) return st;
   return CloseHandle(h) ? 0 : LastError();
-}
-
-// The handle shares no writing: while it is open no other program can write
-// the file, and none holds it open for writing, so the state compared is the
-// state deleted when the handle closes. Nothing is ever left under another
-// name here: `keptAs` stays empty.
-Status Win32Platform::DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
-                                        std::string& keptAs) {
-  keptAs.clear();
-  const ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
-  HANDLE h = INVALID_HANDLE_VALUE;
-  if (IsHeld(folder)) {
-    Status st = OpenRelative(folder, name, access, share, nt::FileOpen, nt::NonDirectoryFile, h);
-    if (st != 0) return st;
-  } else {
-    if (name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-    h = CreateFileA(name.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return LastError();
-  }
-  BY_HANDLE_FILE_INFORMATION info;
-  FILE_DISPOSITION_INFO dispose{TRUE};
-  Status st = 0;
-  if (!GetFileInformationByHandle(h, &info))
-    st = LastError();
-  else if (!(StampFrom(info) == expected))
-    st = ErrorChangedMeanwhile;
-  else if (!SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose))
-    st = LastError();
-  if (!CloseHandle(h) && st == 0) st = LastError();
-  return st;
 }
 
 namespace {
@@ -200,7 +169,7 @@ Status RenameRelative(Handle folder, const std::string& from, const std::string&
 
 }  // namespace
 
-Status Win32Platform::RenameFile(Handle folder, const std::string& from, const std::string& to) {
+Status NativePlatform::RenameFile(Handle folder, const std::string& from, const std::string& to) {
   if (!IsHeld(folder) && (from.size() > MaxPathBytes || to.size() > MaxPathBytes)) return ErrorFilenameExcedRange;
   return WaitingOutScanners([&] {
     if (IsHeld(folder)) return RenameRelative(folder, from, to);
@@ -208,4 +177,4 @@ Status Win32Platform::RenameFile(Handle folder, const std::string& from, const s
   });
 }
 
-}  // namespace os::win32
+}  // namespace os

@@ -3,15 +3,19 @@
 #pragma once
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <deque>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/native.h"
 
-namespace os::posix {
+namespace os {
+
+// The longest path that a call by path accepts.
+constexpr std::size_t MaxPathBytes = PATH_MAX - 1;
 
 // errno to the Win32 number that the same failure gets on Windows.
 Status FromErrno(int e);
@@ -24,6 +28,10 @@ inline int FolderFd(Handle folder) { return folder == CurrentFolder ? AT_FDCWD :
 // Whether a symbolic link may be followed: root's or the effective user's.
 bool MayFollow(const struct stat& link);
 
+enum class Through { AllButLast, All };
+enum class FailedAt { Way, Name };  // on the way to the name, or at the name itself
+enum class Asker { Call, Search };
+
 // A walk along a path from a folder, a name at a time (posix_paths.cpp): the
 // folder it has reached and, unless it went to the folder itself, a name in it.
 class Walk {
@@ -33,9 +41,9 @@ class Walk {
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
 
-  // Through every name of `path`, or all but the last when `last` is false;
-  // 0 or an errno (ELOOP for a link that may not be followed).
-  int To(const std::string& path, bool last);
+  // Through every name of `path`, or all but the last; 0 or an errno (ELOOP
+  // for a link that may not be followed).
+  int To(const std::string& path, Through names);
   // To the entry that `path` names, following its last name too while that is
   // a link that may be followed to an entry that exists; `st` describes what
   // was reached (the folder itself for "" or ".").
@@ -49,9 +57,9 @@ class Walk {
   int StatFolder(struct stat& st) const;
   // The Win32 number of an errno from the walk or from a call on its name:
   // ENOENT is "file not found" only at the name itself (a call on name()
-  // tells so with `atName`), and a search calls a file in the place of the
-  // name's own folder an invalid name.
-  Status StatusOf(int e, bool atName = false, bool search = false) const;
+  // tells so with FailedAt::Name), and a search calls a file in the place of
+  // the name's own folder an invalid name.
+  Status StatusOf(int e, FailedAt where = FailedAt::Way, Asker asker = Asker::Call) const;
 
  private:
   Walk(int dir, int links) : dir_(dir), links_(links) {}
@@ -86,55 +94,4 @@ extern std::string programPath;
 // Takes the umask and the files that standard output and error go to, once at start.
 void NoteProcessFiles();
 
-// Each method keeps the contract of the Win32 call it stands for; the methods
-// are defined by concern: posix.cpp (process, console, clock, texts),
-// posix_files.cpp, posix_delete.cpp (DeleteIfUnchanged), posix_search.cpp,
-// posix_faults.cpp.
-class PosixPlatform final : public Platform {
- public:
-  const char* CommandLine() override;
-  int ArgvCount() override;
-  const char* ArgvAt(int index) override;
-  Status ModuleFileName(std::string& path) override;
-
-  Handle StdHandle(StdStream which) override;
-  DeviceClass HandleDeviceClass(Handle h) override;
-  bool IsTerminal(Handle h) override;
-
-  Status OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out,
-                  FileStamp* openedAs) override;
-  Status CreateFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
-  Status CreateNewFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) override;
-  Status SetPosition(Handle h, int64_t distance, MoveMethod method, uint64_t& position) override;
-  Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) override;
-  Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) override;
-  Status FlushFile(Handle h) override;
-  Status CopyAccessRights(Handle from, Handle to) override;
-  Status CloseFile(Handle h) override;
-  Status StampOf(Handle h, FileStamp& stamp) override;
-  Status DeleteFile(Handle folder, const std::string& name) override;
-  Status DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
-                           std::string& keptAs) override;
-  Status RenameFile(Handle folder, const std::string& from, const std::string& to) override;
-  Status OpenFolder(Handle parent, const std::string& name, Handle& out) override;
-  Status CreateFolder(Handle parent, const std::string& name, Handle& out) override;
-  Status FlushFolder(Handle folder) override;
-
-  Status StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) override;
-  Status ContinueSearch(Handle search, FindData& found) override;
-  Status EndSearch(Handle search) override;
-  Status LookUp(Handle folder, const std::string& name, FindData& found) override;
-
-  LocalDate Today() override;
-  void AnsiToOem(char* bytes, std::size_t count) override;
-  std::size_t LoadText(uint32_t id, char* buffer, std::size_t size) override;
-
-  void InstallFaultHandler(FaultHandler handler) override;
-  bool LocateCode(uintptr_t address, char* moduleName, std::size_t size, uintptr_t& offset) override;
-  void ShowMessage(const char* text, const char* caption, uint32_t style) override;
-  [[noreturn]] void ExitProcess(int32_t code) override;
-
-  uint64_t MonotonicMilliseconds() override;
-};
-
-}  // namespace os::posix
+}  // namespace os

@@ -1,0 +1,112 @@
+// The process: start-up, the arguments, the console, the clock and the texts.
+#include <string>
+#include <vector>
+
+#include "platform/command_line.h"
+#include "platform/image_header.h"
+#include "platform/win32/internal.h"
+
+namespace os {
+
+namespace {
+
+const Conventions rules = {
+    '\\', "\\:/", "\r\n",
+    false,  // console text is in the OEM code page
+    MaxPathBytes,
+    {"", ""}, "",  // only "/?" asks for the usage screen; anything else is a pattern
+    false,         // the command line reaches the program as typed: no shell expands a pattern
+};
+
+}  // namespace
+
+void NativePlatform::Start(int, char**) {
+  // Faults are reported by the program itself; no system crash dialog.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+}
+
+const Conventions& NativePlatform::Rules() { return rules; }
+
+// Windows hands the program one command line, which the program splits itself.
+std::vector<std::string> NativePlatform::Arguments() {
+  const char* line = GetCommandLineA();
+  std::vector<std::string> arguments;
+  for (int32_t i = 1, n = CountArguments(line); i <= n; ++i) arguments.push_back(ArgumentOf(line, i));
+  return arguments;
+}
+
+// Windows marks console programs in the executable's header. The whole path,
+// not argument 0: a path cut to 255 bytes would name no file. A program that
+// cannot read its own file is taken for what it ships as, a console program:
+// a failure report in a message box would wait for a click that no scheduled
+// task gives.
+bool NativePlatform::MarkedAsConsoleProgram() {
+  std::string path;
+  return Sys().ModuleFileName(path) != 0 || ReadImageMark(path) != ImageMark::Other;
+}
+
+std::size_t NativePlatform::CharLength(std::string_view text) {
+  if (text.empty()) return 0;
+  return text.size() >= 2 && IsDBCSLeadByteEx(CP_ACP, BYTE(text[0])) ? 2 : 1;
+}
+
+Status NativePlatform::ModuleFileName(std::string& path) {
+  char buffer[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  if (n == 0) return LastError();
+  path.assign(buffer, n);
+  return 0;
+}
+
+Handle NativePlatform::StdHandle(StdStream which) {
+  DWORD id = which == StdStream::Input ? STD_INPUT_HANDLE : which == StdStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+  return FromH(GetStdHandle(id));
+}
+
+bool NativePlatform::IsTerminal(Handle h) {
+  DWORD mode;
+  return GetConsoleMode(H(h), &mode) != 0;
+}
+
+DeviceClass NativePlatform::HandleDeviceClass(Handle h) {
+  switch (GetFileType(H(h))) {
+    case FILE_TYPE_CHAR: return DeviceClass::Character;
+    case FILE_TYPE_PIPE: return DeviceClass::Pipe;
+    default: return DeviceClass::Disk;
+  }
+}
+
+LocalDate NativePlatform::Today() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return LocalDate{t.wYear, t.wMonth, t.wDay};
+}
+
+void NativePlatform::AnsiToOem(char* bytes, std::size_t count) {
+  if (count) CharToOemBuffA(bytes, bytes, DWORD(count));
+}
+
+std::size_t NativePlatform::LoadText(uint32_t id, char* buffer, std::size_t size) {
+  if (size == 0) return 0;
+  int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, int(size));
+  if (n <= 0) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return std::size_t(n);
+}
+
+void NativePlatform::ShowMessage(const char* text, const char* caption, uint32_t style) {
+  MessageBoxA(nullptr, text, caption, style);
+}
+
+void NativePlatform::ExitProcess(int32_t code) { ::ExitProcess(UINT(code)); }
+
+uint64_t NativePlatform::MonotonicMilliseconds() { return GetTickCount64(); }
+
+Platform& Native() {
+  static NativePlatform platform;
+  return platform;
+}
+
+}  // namespace os

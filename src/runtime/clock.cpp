@@ -1,0 +1,3 @@
+#include "runtime/clock.h"
+
+LocalDate ReadLocalDate() { return os::Sys().Today(); }
