@@ -1,4 +1,4 @@
 #include "archiver/run.h"
-#include "runtime/failure.h"
+#include "runtime/startup.h"
 
 int main(int argc, char** argv) { RunProgram(argc, argv, RunArchiver); }

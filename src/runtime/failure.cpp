@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "runtime/arguments.h"
 #include "runtime/console.h"
+#include "runtime/format.h"
 #include "runtime/io_status.h"
 #include "runtime/texts.h"
 
@@ -171,89 +172,7 @@ void ReportText(const char* className, const char* message, uintptr_t address, c
   ReportInProgress = false;
 }
 
-// A processor or system fault, from the platform's handler: no memory is taken.
-void OnFault(const os::FaultInfo& fault) {
-  if (!ReportingReady) FallbackRoad(FallbackNumber(fault.code), fault.address, {}, fault.code);
-  if (ReportInProgress) EndProcess(1);
-  const FaultClass& c = ClassOf(KindOfFault(fault.code));
-  char format[TextBufferBytes];
-  os::Sys().LoadText(c.text, format, sizeof format);
-  static char message[TextBufferBytes];
-  if (c.kind == FailureKind::AccessViolation) {
-    char access[TextBufferBytes];
-    os::Sys().LoadText(fault.info[0] == 0 ? TextRead : TextWrite, access, sizeof access);
-    FormatInto(message, sizeof message, format,
-               {FormatArg::AddressOf(fault.address), access, FormatArg::AddressOf(fault.info[1])});
-  } else if (c.kind == FailureKind::External) {
-    FormatInto(message, sizeof message, format, {FormatArg::HexOf(fault.code)});
-  } else {
-    FormatInto(message, sizeof message, format, {});
-  }
-  ReportText(c.name, message, fault.address, {});
-  EndProcess(1);
-}
-
-void AppendHex(char* out, std::size_t size, std::size_t& n, uint64_t value, int minDigits) {
-  char digits[16];
-  int count = 0;
-  do {
-    digits[count++] = "0123456789ABCDEF"[value & 15];
-    value >>= 4;
-  } while (value != 0);
-  while (count < minDigits) digits[count++] = '0';
-  while (count > 0) {
-    if (n + 1 < size) out[n] = digits[count - 1];
-    ++n;
-    --count;
-  }
-}
-
 }  // namespace
-
-std::size_t FormatInto(char* out, std::size_t size, const char* format, std::initializer_list<FormatArg> args) {
-  std::size_t n = 0;
-  const FormatArg* arg = args.begin();
-  auto put = [&](char c) {
-    if (n + 1 < size) out[n] = c;
-    ++n;
-  };
-  for (const char* p = format; *p; ++p) {
-    if (*p != '%' || p[1] == 0) {
-      put(*p);
-      continue;
-    }
-    char spec = *++p;
-    if (spec == '%') {
-      put('%');
-      continue;
-    }
-    if (arg == args.end()) continue;
-    const FormatArg& a = *arg++;
-    switch (spec) {
-      case 's':
-        for (const char* s = a.kind == FormatArg::Text ? a.text : ""; *s; ++s) put(*s);
-        break;
-      case 'd': {
-        int64_t v = a.number;
-        if (v < 0) put('-');
-        char digits[24];
-        int count = 0;
-        do {
-          int64_t d = v % 10;
-          digits[count++] = char('0' + (d < 0 ? -d : d));
-          v /= 10;
-        } while (v != 0);
-        while (count > 0) put(digits[--count]);
-        break;
-      }
-      case 'x': AppendHex(out, size, n, uint64_t(a.number), 1); break;
-      case 'p': AppendHex(out, size, n, uint64_t(a.number), 8); break;
-      default: break;
-    }
-  }
-  if (size > 0) out[n < size ? n : size - 1] = 0;
-  return n;
-}
 
 std::size_t FallbackErrorLine(char (&out)[256], int32_t exitCode, uintptr_t address,
                               const SourceLocation& location, uint32_t faultCode) {
@@ -331,26 +250,35 @@ void ReportFailure(const Exception& object, uintptr_t address, const SourceLocat
   EndProcess(1);
 }
 
-[[noreturn]] void RunProgram(int argc, char** argv, void (*run)()) {
-  os::Native().Start(argc, argv);
-  SetProgramKind();
-  os::Sys().InstallFaultHandler(OnFault);
-  try {
-    BindText(StandardInput, "");
-    OpenTextInput(StandardInput);
-    BindText(StandardOutput, "");
-    OpenTextOutput(StandardOutput);
-    ExitHandler = CloseStandardFiles;
-    MakeFailureObject(FailureKind::OutOfMemory);
-    IoStatus() = 0;
-    ReportingReady = true;
-    run();
-    EndProcess(0);
-  } catch (const FailureException& failure) {
-    UnhandledFailure(*failure.object, failure.address, failure.location);
-  } catch (const std::bad_alloc&) {
-    if (!ReportingReady) FallbackRoad(FallbackOutOfMemory, 1, {}, 0);
-    // The failed request's own address is gone by now; name the program at least.
-    UnhandledFailure(*PreparedOutOfMemory, reinterpret_cast<uintptr_t>(&RunProgram), {});
+// A processor or system fault, from the platform's handler: no memory is taken.
+void ReportFault(const os::FaultInfo& fault) {
+  if (!ReportingReady) FallbackRoad(FallbackNumber(fault.code), fault.address, {}, fault.code);
+  if (ReportInProgress) EndProcess(1);
+  const FaultClass& c = ClassOf(KindOfFault(fault.code));
+  char format[TextBufferBytes];
+  os::Sys().LoadText(c.text, format, sizeof format);
+  static char message[TextBufferBytes];
+  if (c.kind == FailureKind::AccessViolation) {
+    char access[TextBufferBytes];
+    os::Sys().LoadText(fault.info[0] == 0 ? TextRead : TextWrite, access, sizeof access);
+    FormatInto(message, sizeof message, format,
+               {FormatArg::AddressOf(fault.address), access, FormatArg::AddressOf(fault.info[1])});
+  } else if (c.kind == FailureKind::External) {
+    FormatInto(message, sizeof message, format, {FormatArg::HexOf(fault.code)});
+  } else {
+    FormatInto(message, sizeof message, format, {});
   }
+  ReportText(c.name, message, fault.address, {});
+  EndProcess(1);
+}
+
+void PrepareReporting() {
+  MakeFailureObject(FailureKind::OutOfMemory);
+  IoStatus() = 0;
+  ReportingReady = true;
+}
+
+[[noreturn]] void ReportOutOfMemory(uintptr_t address) {
+  if (!ReportingReady) FallbackRoad(FallbackOutOfMemory, 1, {}, 0);
+  UnhandledFailure(*PreparedOutOfMemory, address, {});
 }

@@ -10,6 +10,8 @@
 #include <source_location>
 #include <string>
 
+#include "platform/platform.h"
+
 class Exception {
  public:
   explicit Exception(std::string text) : message(std::move(text)) {}
@@ -68,26 +70,17 @@ constexpr int32_t FallbackOutOfMemory = 203;
 constexpr int32_t FallbackRaisedFailure = 204;  // any other kind the program raises
 constexpr int32_t FallbackOtherFault = 217;     // a fault code the table does not list
 
-// Fills `format` into a fixed buffer without taking memory: %s, %d, %x (upper-case
-// hex) and %p (at least 8 upper-case hex digits). Returns the length the whole
-// text needs; what does not fit in `size` - 1 bytes is cut.
-struct FormatArg {
-  enum Kind { Text, Number, Hex, Address } kind;
-  const char* text = nullptr;
-  int64_t number = 0;
-  FormatArg(const char* s) : kind(Text), text(s ? s : "") {}
-  FormatArg(int32_t n) : kind(Number), number(n) {}
-  static FormatArg HexOf(uint64_t v) { FormatArg a(0); a.kind = Hex; a.number = int64_t(v); return a; }
-  static FormatArg AddressOf(uint64_t v) { FormatArg a(0); a.kind = Address; a.number = int64_t(v); return a; }
-};
-std::size_t FormatInto(char* out, std::size_t size, const char* format, std::initializer_list<FormatArg> args);
+// A processor or system fault, from the platform's handler: reported
+// without taking memory, and the process ends.
+void ReportFault(const os::FaultInfo& fault);
+// Makes what the report needs in advance (the out-of-memory object); until
+// then a failure takes the fallback road of one line on standard error.
+void PrepareReporting();
+[[noreturn]] void ReportOutOfMemory(uintptr_t address);
 
 // The line written to standard error for a failure before reporting is set up.
 std::size_t FallbackErrorLine(char (&out)[256], int32_t exitCode, uintptr_t address,
                               const SourceLocation& location, uint32_t faultCode);
-
-// Start-up in the documented order, then `run`; every road ends in EndProcess.
-[[noreturn]] void RunProgram(int argc, char** argv, void (*run)());
 
 // The classes made from the table. A fault is reported by its class name
 // alone, and of these the program makes only EOutOfMemory; the rest are kept

@@ -9,6 +9,7 @@
 #include "runtime/arguments.h"
 #include "runtime/console.h"
 #include "runtime/failure.h"
+#include "runtime/startup.h"
 #include "runtime/io_status.h"
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "runtime/console.h"
 #include "runtime/failure.h"
+#include "runtime/startup.h"
 #include "runtime/folder.h"
 #include "runtime/io_status.h"
 #include "test_support.h"

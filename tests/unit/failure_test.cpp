@@ -1,6 +1,7 @@
 // Failure objects and their texts, the fault tables, the fixed-buffer
 // formatting, the report's text, and what EndProcess does before the end.
 #include "runtime/failure.h"
+#include "runtime/format.h"
 
 #include <cstdio>
 #include <cstring>

@@ -7,6 +7,7 @@
 
 #include "archiver/run.h"
 #include "runtime/failure.h"
+#include "runtime/startup.h"
 #include "test_support.h"
 
 namespace {
