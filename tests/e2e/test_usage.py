@@ -1,5 +1,6 @@
-"""The usage screen, byte for byte, and the arguments that are refused before
-anything is made."""
+"""The usage screen, byte for byte; what each platform takes an argument to
+ask for (help, the version, or a pattern like any other); and the arguments
+that are refused before anything is made."""
 import os
 import re
 import unittest
@@ -42,15 +43,50 @@ def usage_screen(program):
         b' Stowbox v' + project_version() + b' - ' + notice())
 
 
+# What the arguments ask for on Linux and on Windows: the usage screen, the
+# version, or a pattern like any other (here matching nothing). Only "/?"
+# asks for help on Windows; Linux users also have their own switches.
+ASKS = [
+    ((), 'usage', 'usage'),
+    (('/?',), 'usage', 'usage'),
+    (('/?', 'backup', '/d'), 'usage', 'usage'),
+    (('/?', '*.log'), 'usage', 'usage'),
+    (('--help',), 'usage', 'pattern'),
+    (('-h', 'backup'), 'usage', 'pattern'),
+    (('--help', 'backup', '/d'), 'usage', 'pattern'),
+    (('--version',), 'version', 'pattern'),
+    (('--helpx',), 'pattern', 'pattern'),
+    (('-H',), 'pattern', 'pattern'),
+    (('--HELP',), 'pattern', 'pattern'),
+    (('-help',), 'pattern', 'pattern'),
+    (('-?',), 'pattern', 'pattern'),
+]
+
+
 class UsageScreen(StowitTest):
     def assertUsage(self, r, program=PROGRAM, made=()):
         self.assertEqual((r.code, r.out), (5, usage_screen(program)), r)
         self.assertEqual(self.entries(), sorted(made), 'the usage screen must make nothing')
 
-    def test_no_argument_or_question_mark_first_shows_usage(self):
-        for args in ((), ('/?',), ('/?', 'backup', '/d'), ('/?', '*.log')):
-            with self.subTest(args=args):
-                self.assertUsage(self.stowit(*args))
+    def test_what_the_arguments_ask_for_on_each_platform(self):
+        numbers = {}
+        for args, on_linux, on_windows in ASKS:
+            asked = on_windows if WINDOWS else on_linux
+            with self.subTest(args=args, asked=asked):
+                r = self.stowit(*args)
+                if asked == 'usage':
+                    self.assertUsage(r, made=numbers)
+                elif asked == 'version':
+                    self.assertEqual((r.code, r.out), (0, b'stowit (Stowbox) ' + project_version() + EOL), r)
+                    self.assertEqual(self.entries(), sorted(numbers))
+                else:
+                    root = args[1] if len(args) > 1 and args[1].lower() != '/d' else 'Archive'
+                    numbers[root] = numbers.get(root, 0) + 1
+                    lines = [b'Archive folder : ' + self.shown_folder(root, numbers[root])]
+                    if '/d' in args:
+                        lines.append(b'Original files will be deleted after archiving')
+                    self.assertEqual((r.code, r.out), (5, console(*lines)), r)
+                    self.assertEqual(self.entries(self.folder(root, numbers[root])), [])
 
     @unittest.skipUnless(WINDOWS, 'a Linux shell removes the quotes itself')
     def test_quoted_question_mark_shows_usage(self):
@@ -68,7 +104,7 @@ class UsageScreen(StowitTest):
                     b'Archive folder : /' + here.encode() + self.shown_folder('arch', number)[4:])), r)
                 self.assertEqual(self.entries(self.folder('arch', number)), [])
 
-    def test_question_mark_after_the_pattern_names_the_archive_folder(self):
+    def test_question_mark_or_help_after_the_pattern_names_the_archive_folder(self):
         self.write('logs/a.log', b'alpha')
         r = self.stowit(self.shown('logs', '*.log').decode(), '/?')
         # The archive folder is joined to the pattern's directory as typed.
@@ -83,6 +119,9 @@ class UsageScreen(StowitTest):
             self.assertEqual(r.code, 0, r)
             self.assertEqual(self.read(os.path.join('logs', self.folder('?')) + '/a.log'), b'alpha')
         self.assertEqual(self.read('logs/a.log'), b'alpha')
+        r = self.stowit(self.shown('logs', '*.log').decode(), '--help')
+        self.assertEqual(r.code, 0, r)
+        self.assertEqual(self.read(os.path.join('logs', self.folder('--help')) + '/a.log'), b'alpha')
 
     def test_first_line_is_cut_after_255_bytes(self):
         # Long enough to cut line 1, short enough for Windows to start the program.
@@ -100,19 +139,6 @@ class UsageScreen(StowitTest):
         r = self.stowit(program=program)
         self.assertEqual(len(r.lines()[0]), 255, r)
         self.assertUsage(r, program, made=[dirs[0]])
-
-    @skip_unless_posix()
-    def test_linux_help_switches_show_usage(self):
-        for args in (('--help',), ('-h',), ('--help', '*.log', '/d'), ('-h', 'backup')):
-            with self.subTest(args=args):
-                self.assertUsage(self.stowit(*args))
-
-    @skip_unless_posix()
-    def test_longer_help_switch_is_a_pattern(self):
-        self.write('--helpx', b'x')
-        r = self.stowit('--helpx')
-        self.assertEqual(r.out, console(b'Archive folder : ' + self.shown_folder(),
-                                        b'File 1 --helpx (1 bytes)'), r)
 
 
 class RefusedArguments(StowitTest):

@@ -1,5 +1,6 @@
 // Block file access over real files, natively and under Wine.
 #include "runtime/block_file.h"
+#include "runtime/console.h"
 
 #include <filesystem>
 
@@ -93,22 +94,53 @@ TEST_F(BlockFileTest, PartialRecordIsNotCounted) {
   CloseBlockFile(file);
 }
 
-TEST_F(BlockFileTest, ClosedRecordRefusesEveryTransferWith103) {
+// Each operation on a record in a state that it does not take: its status,
+// the record's state unchanged, and no call to the system. A taken status is
+// cleared.
+TEST_F(BlockFileTest, EachOperationRefusesARecordOfTheWrongState) {
   dir.Write("ten", "0123456789");
-  BlockFile file;
-  BindName(file, dir.Path("ten"));
-  CountingPlatform counting;
-  ReadRecords(file, buffer, 1);
-  EXPECT_EQ(TakeIoStatus(), 103);
-  WriteRecords(file, buffer, 1);
-  EXPECT_EQ(TakeIoStatus(), 103);
-  SeekRecord(file, 0);
-  EXPECT_EQ(TakeIoStatus(), 103);
-  EXPECT_FALSE(AtEnd(file));
-  EXPECT_EQ(TakeIoStatus(), 103);
-  CloseBlockFile(file);
-  EXPECT_EQ(TakeIoStatus(), 103);
-  EXPECT_EQ(counting.reads + counting.writes + counting.positions + counting.closes, 0);
+  struct Case {
+    const char* what;
+    FileState state;
+    std::function<void(BlockFile&, TextFile&)> operation;
+    int32_t status;
+  } cases[] = {
+      {"read a closed block file", FileState::Closed, [&](BlockFile& b, TextFile&) { ReadRecords(b, buffer, 1); }, 103},
+      {"write a closed block file", FileState::Closed, [&](BlockFile& b, TextFile&) { WriteRecords(b, buffer, 1); }, 103},
+      {"seek a closed block file", FileState::Closed, [](BlockFile& b, TextFile&) { SeekRecord(b, 0); }, 103},
+      {"end of a closed block file", FileState::Closed, [](BlockFile& b, TextFile&) { EXPECT_FALSE(AtEnd(b)); }, 103},
+      {"close a closed block file", FileState::Closed, [](BlockFile& b, TextFile&) { CloseBlockFile(b); }, 103},
+      {"open an unbound block file", FileState::Unbound, [](BlockFile& b, TextFile&) { OpenExisting(b, 1); }, 102},
+      {"create over a text input", FileState::OpenForTextInput, [](BlockFile& b, TextFile&) { CreateEmpty(b, 1); }, 102},
+      {"open a text output", FileState::OpenForTextOutput, [](BlockFile& b, TextFile&) { OpenExisting(b, 1); }, 102},
+      {"write text to a closed file", FileState::Closed, [](BlockFile&, TextFile& t) { WriteText(t, "x"); }, 105},
+      {"pad a closed file", FileState::Closed, [](BlockFile&, TextFile& t) { WriteText(t, "", 2); }, 105},
+      {"write a number to a closed file", FileState::Closed, [](BlockFile&, TextFile& t) { WriteInteger(t, 1); }, 105},
+      {"write a byte to a closed file", FileState::Closed, [](BlockFile&, TextFile& t) { WriteChar(t, 'x'); }, 105},
+      {"end a line of a closed file", FileState::Closed, [](BlockFile&, TextFile& t) { EndLine(t); }, 105},
+      {"write text to a block file", FileState::OpenForBlocks, [](BlockFile&, TextFile& t) { WriteText(t, "x"); }, 105},
+      {"close a closed text file", FileState::Closed, [](BlockFile&, TextFile& t) { CloseText(t); }, 103},
+      {"close an unbound text file", FileState::Unbound, [](BlockFile&, TextFile& t) { CloseText(t); }, 103},
+      {"open an unbound text output", FileState::Unbound, [](BlockFile&, TextFile& t) { OpenTextOutput(t); }, 102},
+      {"open an unbound text input", FileState::Unbound, [](BlockFile&, TextFile& t) { OpenTextInput(t); }, 102},
+      {"open a block file as text", FileState::OpenForBlocks, [](BlockFile&, TextFile& t) { OpenTextOutput(t); }, 102},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    BlockFile block;
+    BindName(block, dir.Path("ten"));
+    TextFile text;
+    BindText(text, "");
+    block.state = text.state = c.state;
+    CountingPlatform counting;
+    c.operation(block, text);
+    EXPECT_EQ(TakeIoStatus(), c.status);
+    EXPECT_EQ(IoStatus(), 0);
+    EXPECT_EQ(block.state, c.state);
+    EXPECT_EQ(text.state, c.state);
+    EXPECT_EQ(counting.opens + counting.creates + counting.reads + counting.writes + counting.positions + counting.closes, 0);
+  }
+  EXPECT_EQ(dir.Read("ten"), "0123456789");
 }
 
 TEST_F(BlockFileTest, OpeningAnOpenRecordClosesItFirst) {
@@ -139,23 +171,6 @@ TEST_F(BlockFileTest, EmptyNameOpensTheStandardHandlesWithoutTheSystem) {
   EXPECT_EQ(output.handle, os::Sys().StdHandle(os::StdStream::Output));
   EXPECT_EQ(output.state, FileState::OpenForBlocks);
   EXPECT_EQ(counting.opens + counting.creates, 0);
-}
-
-TEST_F(BlockFileTest, RecordWithoutBlockStateRefusesOpenWith102) {
-  dir.Write("ten", "0123456789");
-  CountingPlatform counting;
-  for (FileState state : {FileState::Unbound, FileState::OpenForTextInput, FileState::OpenForTextOutput}) {
-    BlockFile file;
-    file.name = dir.Path("ten");
-    file.state = state;
-    OpenExisting(file, 1);
-    EXPECT_EQ(TakeIoStatus(), 102);
-    CreateEmpty(file, 1);
-    EXPECT_EQ(TakeIoStatus(), 102);
-    EXPECT_EQ(file.state, state);
-  }
-  EXPECT_EQ(counting.opens + counting.creates, 0);
-  EXPECT_EQ(dir.Read("ten"), "0123456789");
 }
 
 TEST_F(BlockFileTest, OpeningAMissingNameSetsFileOrPathNotFound) {
@@ -250,12 +265,6 @@ TEST_F(BlockFileTest, CreateEmptyEmptiesAnExistingFile) {
   CloseBlockFile(file);
   EXPECT_EQ(IoStatus(), 0);
   EXPECT_EQ(dir.Read("full"), "new");
-}
-
-TEST_F(BlockFileTest, TakingTheStatusClearsIt) {
-  SetIoStatus(5);
-  EXPECT_EQ(TakeIoStatus(), 5);
-  EXPECT_EQ(TakeIoStatus(), 0);
 }
 
 // Builds a path of exactly `length` bytes below the directory, its folders made.

@@ -197,65 +197,12 @@ TEST_F(ConsoleTest, PaddingWiderThanTheBufferGoesOutInTransfersToo) {
   EXPECT_EQ(Pending(), std::string(41, ' ') + "end");
 }
 
-TEST_F(ConsoleTest, WritesAfterClosingAreRefusedWith105) {
-  CloseText(file);
-  ASSERT_EQ(IoStatus(), 0);
-  CountingPlatform counting;
-  const std::function<void()> writes[] = {
-      [&] { WriteText(file, "x"); },
-      [&] { WriteText(file, "", 2); },
-      [&] { WriteInteger(file, 1); },
-      [&] { WriteChar(file, 'x'); },
-      [&] { EndLine(file); },
-  };
-  for (const auto& write : writes) {
-    write();
-    EXPECT_EQ(TakeIoStatus(), StatusNotOpenForOutput);
-  }
-  EXPECT_EQ(counting.writes, 0);
-  EXPECT_EQ(file.state, FileState::Closed);
-}
-
-TEST_F(ConsoleTest, ClosingAClosedFileGives103AndLeavesItClosed) {
-  CloseText(file);
-  ASSERT_EQ(IoStatus(), 0);
-  CountingPlatform counting;
-  CloseText(file);
-  EXPECT_EQ(IoStatus(), StatusNotOpenForBlocks);
-  EXPECT_EQ(file.state, FileState::Closed);
-  EXPECT_EQ(counting.writes + counting.closes, 0);
-}
-
 TEST_F(ConsoleTest, FailingCloseLeavesItsStatusAndTheFileClosed) {
   CountingPlatform counting;
   counting.closeFault = {0, os::ErrorInvalidHandle};
   CloseText(file);
   EXPECT_EQ(IoStatus(), int32_t(os::ErrorInvalidHandle));
   EXPECT_EQ(file.state, FileState::Closed);
-}
-
-TEST(ConsoleOpenTest, OpeningARecordNeverBoundOrOpenForBlocksGives102) {
-  IoStatus() = 0;
-  CountingPlatform counting;
-  TextFile unbound;
-  OpenTextOutput(unbound);
-  EXPECT_EQ(TakeIoStatus(), StatusNotClosedOrBlocks);
-  EXPECT_EQ(unbound.state, FileState::Unbound);
-  OpenTextInput(unbound);
-  EXPECT_EQ(TakeIoStatus(), StatusNotClosedOrBlocks);
-  EXPECT_EQ(unbound.state, FileState::Unbound);
-
-  TextFile blocks;
-  BindText(blocks, "");
-  blocks.state = FileState::OpenForBlocks;
-  OpenTextOutput(blocks);
-  EXPECT_EQ(TakeIoStatus(), StatusNotClosedOrBlocks);
-  EXPECT_EQ(blocks.state, FileState::OpenForBlocks);
-  WriteText(blocks, "x");
-  EXPECT_EQ(TakeIoStatus(), StatusNotOpenForOutput);
-  CloseText(unbound);
-  EXPECT_EQ(TakeIoStatus(), StatusNotOpenForBlocks);
-  EXPECT_EQ(counting.writes + counting.closes, 0);
 }
 
 TEST_F(ConsoleTest, ControlCharactersReachATerminalAsQuestionMarksAndAnythingElseAsTheyAre) {
