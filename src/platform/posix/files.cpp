@@ -1,10 +1,10 @@
-// Files and folders: open, create, read, write, flush, rename, delete, each
-// relative to a held folder (posix_paths.cpp walks a path to one). Each call
+// Files: open, create, read, write, flush, rename, delete, each
+// relative to a held folder (paths.cpp walks a path to one). Each call
 // keeps the Win32 contract, which can take more than one system call: a name
 // is checked to be a plain file before it is opened, read-only holds for
 // root, a write goes on until every byte is written, and a rename never
 // replaces. The deletion of an original that may have changed meanwhile is
-// posix_delete.cpp's.
+// deletion.cpp's.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
-// Shared by the files of the POSIX layer (posix*.cpp), and by nothing else:
-// the platform class, the errno translation and the process facts taken at start.
+// Shared by the files of the POSIX layer (posix/), and by nothing else:
+// the path walk, the errno translation and the process facts taken at start.
 #pragma once
 
 #include <fcntl.h>
@@ -32,7 +32,7 @@ enum class Through { AllButLast, All };
 enum class FailedAt { Way, Name };  // on the way to the name, or at the name itself
 enum class Asker { Call, Search };
 
-// A walk along a path from a folder, a name at a time (posix_paths.cpp): the
+// A walk along a path from a folder, a name at a time (paths.cpp): the
 // folder it has reached and, unless it went to the folder itself, a name in it.
 class Walk {
  public:

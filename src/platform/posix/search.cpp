@@ -1,5 +1,5 @@
 // The directory search: FindFirstFileA, FindNextFileA and FindClose over
-// readdir of a held folder (or of the pattern's, walked as posix_paths.cpp
+// readdir of a held folder (or of the pattern's, walked as paths.cpp
 // walks), names chosen by Windows' own wildcard rules (wildcard.h), and the
 // one-name look-up.
 #include <dirent.h>

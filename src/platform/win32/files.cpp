@@ -1,6 +1,6 @@
 // Files: open, create, read, write, flush, close, rename, delete. A name in a
 // held folder goes through NtCreateFile relative to the folder's handle
-// (win32_folders.cpp), so that what the run makes, renames or deletes stays
+// (nt.cpp), so that what the run makes, renames or deletes stays
 // in the folder that it opened; CurrentFolder keeps the Win32 path calls.
 //
 // Virus scanners and indexers open each new file for a moment, often sharing
