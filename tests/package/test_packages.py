@@ -46,6 +46,8 @@ def plain_mode(name):
 
 class UnpackedLinuxPackage:
     """What the Debian package and the RPM share: the same files, and a program that works."""
+    own_files = set()
+
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix='stowit-root-')
@@ -64,7 +66,21 @@ class UnpackedLinuxPackage:
         for top, _, names in os.walk(self.root):
             files.update(os.path.relpath(os.path.join(top, n), self.root) for n in names)
         self.assertEqual(files, {'usr/bin/stowit', 'usr/share/man/man1/stowit.1.gz',
-                                 'usr/share/doc/stowit/README.md', 'usr/share/doc/stowit/copyright'})
+                                 'usr/share/doc/stowit/README.md', 'usr/share/doc/stowit/copyright'} | self.own_files)
+
+    def test_program_is_hardened_and_stripped_as_distributions_ship_it(self):
+        headers = output('readelf', '-W', '--file-header', '--program-headers', '--section-headers', '--dynamic',
+                         '--dyn-syms', os.path.join(self.root, 'usr/bin/stowit'))
+        for what, pattern, present in (
+                ('position-independent', r'\(FLAGS_1\)\s+Flags:.*\bPIE\b', True),
+                ('read-only relocations', r'^\s*GNU_RELRO\s', True),
+                ('bound at start (full RELRO)', r'\(FLAGS\)\s+BIND_NOW\b', True),
+                ('stack protector', r'\bUND __stack_chk_fail\b', True),
+                ('a fortified libc call', r'\bUND __(?!stack_chk_fail)\w+_chk\b', True),
+                ('compilers\' notes', r'\] \.comment\s', False),
+                ('symbol table', r'\] \.symtab\s', False)):
+            with self.subTest(what):
+                self.assertEqual(bool(re.search(pattern, headers, re.M)), present)
 
     def test_installed_program_shows_usage_and_archives(self):
         program = os.path.join(self.root, 'usr/bin/stowit')
@@ -74,6 +90,8 @@ class UnpackedLinuxPackage:
 
 @unittest.skipUnless(DEB, 'STOWIT_DEB names no package')
 class DebianPackage(UnpackedLinuxPackage, unittest.TestCase):
+    own_files = {'usr/share/doc/stowit/changelog.Debian.gz', 'usr/share/lintian/overrides/stowit'}
+
     @staticmethod
     def unpack(root):
         subprocess.run(['dpkg', '-x', DEB, root], check=True)
@@ -108,9 +126,13 @@ class DebianPackage(UnpackedLinuxPackage, unittest.TestCase):
         self.assertEqual(page.stderr, '')
         self.assertIn('EXIT STATUS', page.stdout)
 
-    def test_documents_are_the_readme_and_the_licence(self):
+    def test_documents_are_the_readme_the_licence_and_the_changelog_of_this_version(self):
         self.assertEqual(self.installed('usr/share/doc/stowit/README.md'), source('README.md'))
         self.assertEqual(self.installed('usr/share/doc/stowit/copyright'), source('LICENSE'))
+        packed = self.installed('usr/share/doc/stowit/changelog.Debian.gz')
+        self.assertEqual(packed[4:8], b'\0\0\0\0', 'a time stamp in the gzip header makes builds differ')
+        self.assertEqual(gzip.decompress(packed), source('packaging/changelog.Debian'))
+        self.assertTrue(gzip.decompress(packed).startswith(b'stowit (%s) ' % self.field('Version').encode()))
 
 
 @unittest.skipUnless(RPM, 'STOWIT_RPM names no package')
@@ -139,7 +161,8 @@ class RpmPackage(UnpackedLinuxPackage, unittest.TestCase):
         fields = dict(re.findall(r'^(\w+(?: \w+)?)\s*: (.*)$', self.query('-i'), re.M))
         self.assertEqual((fields['Name'], fields['Version'], fields['Release'], fields['License']),
                          ('stowit', project_version(), '1', 'MIT'))
-        self.assertEqual(fields['Summary'], 'copies matching files into a new dated archive folder')
+        self.assertEqual(fields['Summary'], 'Copies matching files into a new dated archive folder')
+        self.assertEqual(fields['Packager'], 'Stowbox developers <dev@stowbox.invalid>')
         self.assertNotIn('CPack', self.query('-i'))
 
     def test_requires_only_the_libraries_the_program_links(self):
