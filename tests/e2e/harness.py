@@ -17,6 +17,17 @@ PROBE = os.environ.get('STOWIT_PROBE', '')
 RUNNER = shlex.split(os.environ.get('STOWIT_RUNNER', ''))
 EMULATED = bool(RUNNER) and PLATFORM != 'windows'  # a cross build under qemu-user
 WINDOWS = PLATFORM == 'windows'
+
+
+def route(program):
+    """How scripts/wine-run starts a Windows program: wine64, wine32, or
+    qemu-i386 (32-bit Wine where the kernel runs no 32-bit programs)."""
+    return subprocess.run(RUNNER + ['--route', program], stdout=subprocess.PIPE, text=True).stdout.strip()
+
+
+# qemu-i386 gives 32-bit Wine no fault type, so every processor fault looks
+# like an illegal instruction to it.
+QEMU_I386 = WINDOWS and bool(PROGRAM) and route(PROGRAM) == 'qemu-i386'
 POSIX = not WINDOWS
 SEP = '\\' if WINDOWS else '/'
 EOL = b'\r\n' if WINDOWS else b'\n'
