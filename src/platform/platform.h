@@ -227,6 +227,8 @@ void SetPlatform(Platform* p);  // nullptr puts the real one back
 // and the last name. The one place a path is split.
 std::string_view FolderPart(std::string_view path);
 std::string_view LastName(std::string_view path);
+// Sys().CharLength, where a plain function is wanted (NamePattern).
+std::size_t SystemCharLength(std::string_view text);
 // The name a file takes while it is worked on: `path` with `suffix`, or
 // `shortName` in the same folder where that would not fit in one entry; from
 // the second attempt on, the attempt's number follows.
