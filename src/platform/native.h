@@ -12,6 +12,7 @@ class NativePlatform : public Platform {
   void Start(int argc, char** argv) override;
   const Conventions& Rules() override;
   std::vector<std::string> Arguments() override;
+  int32_t InexactArgument() override;
   Status ModuleFileName(std::string& path) override;
   bool MarkedAsConsoleProgram() override;
   std::size_t CharLength(std::string_view text) override;

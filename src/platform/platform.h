@@ -136,6 +136,10 @@ class Platform {
   // The arguments after the program name, as the system hands them to the
   // program (Windows: its one command line split; Linux: argv, empty ones too).
   virtual std::vector<std::string> Arguments() = 0;
+  // The first argument (1 for the one after the program name) that reached
+  // the program changed, as the system's code page cannot hold it (Windows:
+  // '?' or a look-alike where a character was); 0 when every one is exact.
+  virtual int32_t InexactArgument() = 0;
   virtual Status ModuleFileName(std::string& path) = 0;  // GetModuleFileNameA(NULL)
   // Whether the program file is marked to write to a console rather than a window.
   virtual bool MarkedAsConsoleProgram() = 0;

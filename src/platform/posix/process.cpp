@@ -64,6 +64,9 @@ const Conventions& NativePlatform::Rules() { return rules; }
 
 // argv as the shell split it, empty entries too: dropped, one would shift the
 // rest, and a pattern that a script left empty would make its archive folder the pattern.
+// Linux hands over the bytes themselves.
+int32_t NativePlatform::InexactArgument() { return 0; }
+
 std::vector<std::string> NativePlatform::Arguments() {
   std::vector<std::string> arguments;
   for (int i = 1; i < savedArgc && savedArgv; ++i) arguments.emplace_back(savedArgv[i] ? savedArgv[i] : "");

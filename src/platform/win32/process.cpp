@@ -27,12 +27,46 @@ void NativePlatform::Start(int, char**) {
 
 const Conventions& NativePlatform::Rules() { return rules; }
 
-// Windows hands the program one command line, which the program splits itself.
+// Windows hands the program one command line, which the program splits
+// itself. It is read in UTF-16, where nothing is lost, and each argument is
+// given in the ANSI code page as the *A calls take names.
+namespace {
+
+std::string ToAnsi(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(std::size_t(n > 0 ? n : 0), '\0');
+  if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), narrow.data(), n, nullptr, nullptr);
+  return narrow;
+}
+
+// Converted there and back: the flags that report a lost character are not
+// taken when the code page is UTF-8, and this tells on every code page.
+bool HeldExactly(const std::wstring& wide, const std::string& narrow) {
+  if (wide.empty()) return true;
+  const int n = MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), nullptr, 0);
+  if (n <= 0) return false;
+  std::wstring back(std::size_t(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), back.data(), n);
+  return back == wide;
+}
+
+}  // namespace
+
 std::vector<std::string> NativePlatform::Arguments() {
-  const char* line = GetCommandLineA();
+  const std::wstring_view line = GetCommandLineW();
   std::vector<std::string> arguments;
-  for (int32_t i = 1, n = CountArguments(line); i <= n; ++i) arguments.push_back(ArgumentOf(line, i));
+  for (int32_t i = 1, n = CountArguments(line); i <= n; ++i) arguments.push_back(ToAnsi(ArgumentOf(line, i)));
   return arguments;
+}
+
+int32_t NativePlatform::InexactArgument() {
+  const std::wstring_view line = GetCommandLineW();
+  for (int32_t i = 1, n = CountArguments(line); i <= n; ++i) {
+    const std::wstring wide = ArgumentOf(line, i);
+    if (!HeldExactly(wide, ToAnsi(wide))) return i;
+  }
+  return 0;
 }
 
 // Windows marks console programs in the executable's header. The whole path,
