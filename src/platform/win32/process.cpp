@@ -1,4 +1,7 @@
 // The process: start-up, the arguments, the console, the clock and the texts.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -116,8 +119,42 @@ LocalDate NativePlatform::Today() {
   return LocalDate{t.wYear, t.wMonth, t.wDay};
 }
 
+namespace {
+
+// One piece of text to the OEM code page, in place, when its converted form
+// takes as many bytes; false otherwise. A character that the page lacks
+// becomes '?', never a near one: best fit would make a look-alike of a letter,
+// or a control byte (U+2022 to BEL in 437).
+bool ToOemInPlace(char* bytes, std::size_t count) {
+  wchar_t wide[256];
+  char oem[512];
+  const int w = MultiByteToWideChar(CP_ACP, 0, bytes, int(count), wide, int(std::size(wide)));
+  if (w <= 0) return false;
+  const UINT page = GetOEMCP();
+  const int n = WideCharToMultiByte(page, page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, w, oem, int(sizeof oem),
+                                    page == CP_UTF8 ? nullptr : "?", nullptr);
+  if (n != int(count)) return false;
+  memcpy(bytes, oem, count);
+  return true;
+}
+
+}  // namespace
+
 void NativePlatform::AnsiToOem(char* bytes, std::size_t count) {
-  if (count) CharToOemBuffA(bytes, bytes, DWORD(count));
+  // A character at a time where the whole piece changes length, and '?' for
+  // each byte of a character whose form differs in length.
+  for (std::size_t at = 0; at < count;) {
+    std::size_t piece = 0;  // whole characters only: half of one would convert to something else
+    for (std::size_t c; at + piece < count && piece + (c = CharLength(std::string_view(bytes + at + piece, count - at - piece))) <= 128;)
+      piece += c;
+    if (ToOemInPlace(bytes + at, piece)) {
+      at += piece;
+      continue;
+    }
+    const std::size_t n = CharLength(std::string_view(bytes + at, count - at));
+    if (!ToOemInPlace(bytes + at, n)) memset(bytes + at, '?', n);
+    at += n;
+  }
 }
 
 std::size_t NativePlatform::LoadText(uint32_t id, char* buffer, std::size_t size) {
