@@ -141,7 +141,19 @@ Status OpenEntry(Handle parent, const std::string& name, bool follow, HANDLE& ou
   if (IsHeld(parent))
     return OpenRelative(parent, name, FolderAccess, FolderShare, nt::FileOpen,
                         nt::DirectoryFile | (follow ? 0 : nt::OpenReparsePoint), out);
-  const std::string path = name.empty() ? "." : name;
+  // A delimiter at the end only says "a folder", which the caller checks; a
+  // file there would make Windows call the name invalid (123), like one that
+  // no folder can hold. A root ("C:\\", "\\") keeps its own.
+  auto endsInDelimiter = [](std::string_view p) {
+    return !p.empty() && p.back() != ':' && FolderPart(p).size() == p.size();
+  };
+  std::string_view trimmed = name;
+  while (trimmed.size() > 1 && endsInDelimiter(trimmed)) {
+    const std::string_view before = trimmed.substr(0, trimmed.size() - 1);
+    if (before.back() == ':' || endsInDelimiter(before)) break;
+    trimmed = before;
+  }
+  const std::string path = trimmed.empty() ? "." : std::string(trimmed);
   if (path.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   out = CreateFileA(path.c_str(), FolderAccess, FolderShare, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
