@@ -139,7 +139,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   // Held from here to the end: the folder listed is the folder where each
   // original is opened and deleted, and each copy goes to the folder made for it.
   const Folder source = OpenFolder(os::CurrentFolder, sourceDir);
-  const std::string archiveRoot = sourceDir + options.archiveDir;
+  std::string archiveRoot = sourceDir + options.archiveDir;  // as the system reads it, once opened
   Folder rootParent, dated;
   const Folder root = OpenArchiveRoot(archiveRoot, rootParent);
   const std::string datedFolder = MakeDatedFolder(archiveRoot, root, dated);

@@ -49,6 +49,7 @@ class NativePlatform : public Platform {
   Status OpenFolder(Handle parent, const std::string& name, Handle& out) override;
   Status CreateFolder(Handle parent, const std::string& name, Handle& out) override;
   Status FlushFolder(Handle folder) override;
+  Status TypedName(const std::string& path, std::string& name) override;
 
   Status StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) override;
   Status ContinueSearch(Handle search, FindData& found) override;

@@ -204,6 +204,11 @@ class Platform {
   virtual Status OpenFolder(Handle parent, const std::string& name, Handle& out) = 0;
   virtual Status CreateFolder(Handle parent, const std::string& name, Handle& out) = 0;
   virtual Status FlushFolder(Handle folder) = 0;       // makes its new entries durable (POSIX)
+  // The last name of a path that the user typed, as the system takes such a
+  // path (Windows: trailing dots and spaces dropped), to be made or opened
+  // in a held folder, where names are taken literally; ErrorPathNotFound
+  // when the system takes it for a device rather than a name in a folder.
+  virtual Status TypedName(const std::string& path, std::string& name) = 0;
 
   // --- Search --------------------------------------------------------------
   // A pattern's last component may hold * and ?. Given a held folder, the

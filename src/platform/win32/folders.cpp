@@ -231,4 +231,17 @@ Status NativePlatform::CreateFolder(Handle parent, const std::string& name, Hand
 // A flushed file's directory entry is durable on NTFS; nothing more to do.
 Status NativePlatform::FlushFolder(Handle) { return 0; }
 
+// Windows' own reading of a typed path: the full path that it makes of it
+// names a device by the device's path.
+Status NativePlatform::TypedName(const std::string& path, std::string& name) {
+  name = std::string(LastName(path));
+  char full[MAX_PATH + 1];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full) return 0;  // the calls on the path will say why
+  const std::string_view resolved(full, n);
+  if (resolved.substr(0, 4) == "\\\\.\\") return ErrorPathNotFound;
+  name = std::string(LastName(resolved));
+  return 0;
+}
+
 }  // namespace os
