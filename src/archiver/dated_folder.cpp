@@ -16,11 +16,21 @@ std::string TwoDigits(int32_t value) {
 
 }  // namespace
 
-Folder OpenArchiveRoot(const std::string& root, Folder& parent) {
+Folder OpenArchiveRoot(std::string& root, Folder& parent) {
   // A root written with a delimiter at its end names the folder before it.
   std::string_view trimmed = root;
   while (trimmed.size() > 1 && EndsWithDelimiter(trimmed)) trimmed.remove_suffix(1);
-  const std::string name = NamePart(trimmed);
+  // The name is made in the held parent, where it is taken literally: it is
+  // first read as the system reads what a user types, so that the folder made
+  // is the one that the same path names later.
+  std::string name;
+  const int32_t typed = TypedName(std::string(trimmed), name);
+  if (typed != 0) {
+    parent = Folder{};
+    parent.status = typed;
+    return parent;
+  }
+  if (name != NamePart(trimmed)) root = DirectoryPart(trimmed) + name + root.substr(trimmed.size());
   parent = OpenFolder(os::CurrentFolder, DirectoryPart(trimmed));
   if (!parent.Held()) return parent;
   Folder made = CreateFolder(parent.handle, name);

@@ -11,7 +11,9 @@
 
 // The archive root held, made first if it is missing (one level; the result
 // of that creation is ignored). `parent` holds the folder that it is in.
-Folder OpenArchiveRoot(const std::string& root, Folder& parent);
+// `root` is the path as typed; it becomes the path of the folder that the
+// system takes it for (Windows drops trailing dots and spaces).
+Folder OpenArchiveRoot(std::string& root, Folder& parent);
 // Chooses and creates the run's folder in the held root, and holds it in
 // `dated`; returns its path below `root`, also when it could not be made.
 std::string MakeDatedFolder(const std::string& root, const Folder& held, Folder& dated);

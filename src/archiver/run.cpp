@@ -113,14 +113,17 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   if (IsVersionSwitch(ArgumentAt(1))) ShowVersion();
 
   // A cut argument could name files the user never named, and /D would delete
-  // them; an empty one (a script's unset variable) would shift the others.
+  // them; so could one that reached the program changed ('?' where a character
+  // was is a wildcard); an empty one (a script's unset variable) would shift the others.
   std::vector<std::string> later;
+  const int32_t inexact = InexactArgument();
   for (int32_t i = 1; i <= count; ++i) {
     std::string argument = ArgumentAt(i);
-    if (argument.size() > MaxArgumentBytes || argument.empty()) {
+    if (argument.size() > MaxArgumentBytes || argument.empty() || i == inexact) {
       WriteLine("Argument " + DecimalText(i) +
-                (argument.empty() ? std::string(" is empty")
-                                  : " is longer than " + DecimalText(MaxArgumentBytes) + " bytes") +
+                (i == inexact          ? std::string(" holds a character that this system's code page cannot hold")
+                 : argument.empty()    ? std::string(" is empty")
+                                       : " is longer than " + DecimalText(MaxArgumentBytes) + " bytes") +
                 "; nothing was archived.");
       EndProcess(5);
     }
@@ -136,7 +139,7 @@ RunOptions ReadOptions(const std::vector<std::string>& laterArguments) {
   // Held from here to the end: the folder listed is the folder where each
   // original is opened and deleted, and each copy goes to the folder made for it.
   const Folder source = OpenFolder(os::CurrentFolder, sourceDir);
-  const std::string archiveRoot = sourceDir + options.archiveDir;
+  std::string archiveRoot = sourceDir + options.archiveDir;  // as the system reads it, once opened
   Folder rootParent, dated;
   const Folder root = OpenArchiveRoot(archiveRoot, rootParent);
   const std::string datedFolder = MakeDatedFolder(archiveRoot, root, dated);

@@ -12,6 +12,7 @@ class NativePlatform : public Platform {
   void Start(int argc, char** argv) override;
   const Conventions& Rules() override;
   std::vector<std::string> Arguments() override;
+  int32_t InexactArgument() override;
   Status ModuleFileName(std::string& path) override;
   bool MarkedAsConsoleProgram() override;
   std::size_t CharLength(std::string_view text) override;
@@ -48,6 +49,7 @@ class NativePlatform : public Platform {
   Status OpenFolder(Handle parent, const std::string& name, Handle& out) override;
   Status CreateFolder(Handle parent, const std::string& name, Handle& out) override;
   Status FlushFolder(Handle folder) override;
+  Status TypedName(const std::string& path, std::string& name) override;
 
   Status StartSearch(Handle folder, const std::string& pattern, Handle& search, FindData& found) override;
   Status ContinueSearch(Handle search, FindData& found) override;

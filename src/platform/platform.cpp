@@ -30,6 +30,8 @@ std::string_view FolderPart(std::string_view path) {
 
 std::string_view LastName(std::string_view path) { return path.substr(FolderPart(path).size()); }
 
+std::size_t SystemCharLength(std::string_view text) { return Sys().CharLength(text); }
+
 std::string WorkingName(std::string_view path, std::string_view suffix, std::string_view shortName, int attempt) {
   const bool fits = LastName(path).size() + suffix.size() + 3 <= MaxNameBytes;  // room for the attempt's number
   std::string name = fits ? std::string(path).append(suffix) : std::string(FolderPart(path)).append(shortName);

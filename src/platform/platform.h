@@ -136,6 +136,10 @@ class Platform {
   // The arguments after the program name, as the system hands them to the
   // program (Windows: its one command line split; Linux: argv, empty ones too).
   virtual std::vector<std::string> Arguments() = 0;
+  // The first argument (1 for the one after the program name) that reached
+  // the program changed, as the system's code page cannot hold it (Windows:
+  // '?' or a look-alike where a character was); 0 when every one is exact.
+  virtual int32_t InexactArgument() = 0;
   virtual Status ModuleFileName(std::string& path) = 0;  // GetModuleFileNameA(NULL)
   // Whether the program file is marked to write to a console rather than a window.
   virtual bool MarkedAsConsoleProgram() = 0;
@@ -200,6 +204,11 @@ class Platform {
   virtual Status OpenFolder(Handle parent, const std::string& name, Handle& out) = 0;
   virtual Status CreateFolder(Handle parent, const std::string& name, Handle& out) = 0;
   virtual Status FlushFolder(Handle folder) = 0;       // makes its new entries durable (POSIX)
+  // The last name of a path that the user typed, as the system takes such a
+  // path (Windows: trailing dots and spaces dropped), to be made or opened
+  // in a held folder, where names are taken literally; ErrorPathNotFound
+  // when the system takes it for a device rather than a name in a folder.
+  virtual Status TypedName(const std::string& path, std::string& name) = 0;
 
   // --- Search --------------------------------------------------------------
   // A pattern's last component may hold * and ?. Given a held folder, the
@@ -227,6 +236,8 @@ void SetPlatform(Platform* p);  // nullptr puts the real one back
 // and the last name. The one place a path is split.
 std::string_view FolderPart(std::string_view path);
 std::string_view LastName(std::string_view path);
+// Sys().CharLength, where a plain function is wanted (NamePattern).
+std::size_t SystemCharLength(std::string_view text);
 // The name a file takes while it is worked on: `path` with `suffix`, or
 // `shortName` in the same folder where that would not fit in one entry; from
 // the second attempt on, the attempt's number follows.

@@ -16,6 +16,8 @@ std::string ArgumentAt(int32_t index) {
   return index > 0 && std::size_t(index) <= arguments.size() ? arguments[std::size_t(index) - 1] : std::string();
 }
 
+int32_t InexactArgument() { return os::Sys().InexactArgument(); }
+
 bool IsHelpSwitch(std::string_view argument) {
   for (const char* help : os::Sys().Rules().helpSwitches)
     if (*help && argument == help) return true;

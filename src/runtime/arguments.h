@@ -14,6 +14,9 @@ int32_t ArgumentCount();
 // Index 0 is the full path of the program file, cut to MaxArgumentBytes; any
 // index without an argument gives the empty text. Other arguments are given whole.
 std::string ArgumentAt(int32_t index);
+// The first argument that reached the program changed, as the system's code
+// page cannot hold it; 0 when none did.
+int32_t InexactArgument();
 
 // The platform's own ways of asking for help or the version, besides "/?".
 bool IsHelpSwitch(std::string_view argument);

@@ -10,12 +10,10 @@ TextFile StandardOutput;
 
 namespace {
 
-// Console text is kept in the form the system gave it (the ANSI code page on
-// Windows) and converted once, here, where it is handed to the console.
+// The buffer holds console text already converted (AppendShown).
 int32_t WriteOutBuffer(TextFile& f) {
   uint32_t n = f.position;
   f.position = 0;
-  os::Sys().AnsiToOem(f.buffer.data(), n);
   // A system that takes part of the bytes is given the rest: a line goes out
   // whole or the run ends with a report, never cut.
   uint32_t sent = 0;
@@ -109,7 +107,7 @@ bool IsControl(std::string_view text, std::size_t i) {
          (c >= 0x80 && c <= 0x9F && i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC2);
 }
 
-void AppendShown(TextFile& f, std::string_view text) {
+void AppendGuarded(TextFile& f, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     std::size_t j = i;
@@ -117,6 +115,24 @@ void AppendShown(TextFile& f, std::string_view text) {
     if (j > i) AppendBytes(f, text.data() + i, uint32_t(j - i));
     for (; j < text.size() && f.terminal && IsControl(text, j); ++j) AppendBytes(f, "?", 1);
     i = j;
+  }
+}
+
+// Text is kept in the form the system gave it (the ANSI code page on
+// Windows) and converted to the console's here, a few whole characters at a
+// time and without taking memory, before the guard: the guard must see the
+// bytes that are written, as a conversion could make a control byte of a letter.
+void AppendShown(TextFile& f, std::string_view text) {
+  os::Platform& sys = os::Sys();
+  char piece[1024];  // a whole line of the report in one piece
+  while (!text.empty()) {
+    std::size_t n = 0;
+    for (std::size_t c; n < text.size() && n + (c = sys.CharLength(text.substr(n))) <= sizeof piece;) n += c;
+    if (n == 0) n = std::min(text.size(), sizeof piece);
+    std::memcpy(piece, text.data(), n);
+    sys.AnsiToOem(piece, n);
+    AppendGuarded(f, std::string_view(piece, n));
+    text.remove_prefix(n);
   }
 }
 

@@ -15,6 +15,9 @@ inline std::string DirectoryPart(std::string_view path) { return std::string(os:
 // The last name of a path, after its directory part.
 inline std::string NamePart(std::string_view path) { return std::string(os::LastName(path)); }
 
+// The last name of a typed path as the system reads it; a status when it names a device.
+inline int32_t TypedName(const std::string& path, std::string& name) { return os::Sys().TypedName(path, name); }
+
 // The name a file takes while it is worked on (a copy being written, an
 // original on its way out), beside its own.
 inline std::string WorkingName(std::string_view path, std::string_view suffix, std::string_view shortName, int attempt) {

@@ -255,16 +255,21 @@ class Names(ArchiveTest):
 
 class FolderThatCannotBeMade(ArchiveTest):
     def test_first_file_ends_the_run_with_a_report_and_is_kept(self):
-        self.write('a.log', b'alpha')
-        r = self.stowit('*.log', SEP.join(('missing', 'deeper')), '/d')
-        self.assertEqual(r.code, 1, r)
-        module = re.escape(os.path.basename(PROGRAM).encode())
-        self.assertRegex(r.out, re.escape(console(self.announced('missing', 'deeper'), DELETE_NOTICE,
-                                                  b'File 1 a.log (5 bytes)')) +
-                         rb'Exception EInOutError in module ' + module + rb' at [0-9A-F]{8}\.' + re.escape(EOL) +
-                         rb'File: \w+\.cpp Line#: \d+' + re.escape(EOL) + rb'Invalid filename\.\Z')
-        self.assertEqual(self.entries(), ['a.log'])
-        self.assertEqual(self.read('a.log'), b'alpha')
+        # A folder on the way that is missing, or is a file.
+        for way in ('missing', 'plain'):
+            with self.subTest(way):
+                self.setUp()
+                self.write('a.log', b'alpha')
+                self.write('plain', b'a file')
+                r = self.stowit('*.log', SEP.join((way, 'deeper')), '/d')
+                self.assertEqual(r.code, 1, r)
+                module = re.escape(os.path.basename(PROGRAM).encode())
+                self.assertRegex(r.out, re.escape(console(self.announced(way, 'deeper'), DELETE_NOTICE,
+                                                          b'File 1 a.log (5 bytes)')) +
+                                 rb'Exception EInOutError in module ' + module + rb' at [0-9A-F]{8}\.' + re.escape(EOL) +
+                                 rb'File: \w+\.cpp Line#: \d+' + re.escape(EOL) + rb'Invalid filename\.\Z')
+                self.assertEqual(self.entries(), ['a.log', 'plain'])
+                self.assertEqual(self.read('a.log'), b'alpha')
 
 
 if __name__ == '__main__':

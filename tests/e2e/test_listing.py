@@ -134,5 +134,62 @@ class Listing(StowitTest):
         self.assertEqual(self.read('D'), b'not at the root')
 
 
+# Which originals a /D run takes: (what, files, links, arguments, exit code,
+# the originals taken, the output lines that must be there). Each named file
+# holds its own name; a link is (name, target). The pattern's folder is logs.
+L = SEP.join
+TAKEN_ROWS = [
+    ('a short name is never matched',
+     ['a.log', 'app.logx', 'app.log_old', 'index.html'], [], [L(['logs', '*.log'])], 0, ['a.log'], []),
+    ('*.htm lists no .html', ['index.html'], [], [L(['logs', '*.htm'])], 5, [], []),
+    ('*. lists the names without a dot', ['plain', 'a.log'], [], [L(['logs', '*.'])], 0, ['plain'], []),
+    ('?? takes one or two characters', ['h.tmp', 'hhh.tmp'], [], [L(['logs', '??.tmp'])], 0, ['h.tmp'], []),
+    ('?.? takes names of one character', ['a', 'a.b', 'ab.c'], [], [L(['logs', '?.?'])], 0, ['a', 'a.b'], []),
+    ('a device name is no match', ['a.log'], [], [L(['logs', 'aux.log'])], 5, [], []),
+    ('a file named as a device is archived with its size', ['nul', 'a.log'], [], [L(['logs', 'nul'])], 0, ['nul'],
+     [b'File 1 ' + L(['logs', 'nul']).encode() + b' (3 bytes)']),
+    ('a link is never a way to a file outside', ['a.log'], [('link.log', '../outside/secret.log')],
+     [L(['logs', '*.log'])], 0, ['a.log'] + ([] if WINDOWS else ['link.log']),
+     [b"Can't Open file : " + L(['logs', 'link.log']).encode()] if WINDOWS else []),
+]
+if WINDOWS:
+    TAKEN_ROWS += [
+        # The code page of names (1252 under Wine) holds neither; its conversion
+        # would make '??.log' or 'a.log' of them.
+        ('a pattern the code page cannot hold', ['ab.log', 'xy.log'], [], [L(['logs', '\u65e5\u672c.log'])], 5, [],
+         [b"Argument 1 holds a character that this system's code page cannot hold; nothing was archived."]),
+        ('a fullwidth letter is no ASCII letter', ['a.log'], [], [L(['logs', '\uff41.log'])], 5, [], []),
+    ]
+
+
+class OnlyNamedFilesAreTaken(StowitTest):
+    def test_a_delete_run_takes_only_the_files_the_pattern_names(self):
+        for what, files, links, args, code, taken, lines in TAKEN_ROWS:
+            with self.subTest(what):
+                self.setUp()
+                for name in files:
+                    self.write(os.path.join('logs', name), name.encode())
+                self.write(os.path.join('outside', 'secret.log'), b'secret')
+                for name, target in links:
+                    os.symlink(target, self.path('logs', name))
+                r = self.stowit(*args, '/d')
+                self.assertEqual(r.code, code, r)
+                for line in lines:
+                    self.assertIn(line + EOL, r.out)
+                left = set(files) | {name for name, _ in links}
+                self.assertEqual(sorted(set(self.entries('logs')) - {'Archive'}), sorted(left - set(taken)), r)
+                self.assertEqual(self.read(os.path.join('outside', 'secret.log')), b'secret')
+                made = os.path.join('logs', self.folder())
+                self.assertEqual(self.entries(made) if os.path.isdir(self.path(made)) else [], sorted(taken), r)
+
+    def test_an_archive_folder_is_made_where_its_typed_name_leads(self):
+        self.write('a.log', b'alpha')
+        r = self.stowit('*.log', 'box. ')
+        self.assertEqual(r.code, 0, r)
+        made = 'box' if WINDOWS else 'box. '
+        self.assertEqual(r.lines()[0], b'Archive folder : ' + self.shown_folder(made))
+        self.assertEqual(self.entries(), sorted(['a.log', made]))
+
+
 if __name__ == '__main__':
     unittest.main()

@@ -222,3 +222,20 @@ TEST_F(ConsoleTest, ControlCharactersReachATerminalAsQuestionMarksAndAnythingEls
 }
 
 }  // namespace
+
+namespace {
+
+// A character that the console's code page lacks shows as '?', never as a
+// near one: best fit would make BEL of U+2022 and a look-alike of À, after
+// the guard had passed them.
+TEST_F(ConsoleTest, CharactersTheConsoleLacksShowAsQuestionMarksNeverAsLookAlikesOrControls) {
+  std::string probe = "\xE9";  // é in 1252, 0x82 in 437
+  os::Native().AnsiToOem(probe.data(), probe.size());
+  if (probe != "\x82") GTEST_SKIP() << "needs the ANSI code page 1252 and the OEM code page 437 (Wine's default)";
+  file.terminal = true;
+  WriteText(file, "report\x95" "final \xA4\xA7\xB6 \xC0\xE9.log");
+  EndLine(file);
+  EXPECT_EQ(Written(), "report?final ??? ?\x82.log" + LineEnd);
+}
+
+}  // namespace

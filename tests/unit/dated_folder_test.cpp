@@ -18,7 +18,7 @@ class DatedFolderTest : public ::testing::Test {
   }
   std::string Folder(const std::string& suffix) const { return root + Rules.pathDelimiter + "20261207" + suffix; }
   // One run's choice: the root held (made if missing), then the dated folder in it.
-  std::string MakeDatedFolder(const std::string& rootPath) {
+  std::string MakeDatedFolder(std::string rootPath) {
     ::Folder parent, dated;
     ::Folder held = OpenArchiveRoot(rootPath, parent);
     std::string made = ::MakeDatedFolder(rootPath, held, dated);

@@ -147,11 +147,13 @@ class CountingPlatform : public os::NativePlatform {
 class ScriptedArguments : public CountingPlatform {
  public:
   std::vector<std::string> Arguments() override { return arguments; }
+  int32_t InexactArgument() override { return inexact; }
   os::Status ModuleFileName(std::string& out) override {
     out = path;
     return pathStatus;
   }
   std::vector<std::string> arguments;
+  int32_t inexact = 0;
   std::string path;
   os::Status pathStatus = 0;
 };

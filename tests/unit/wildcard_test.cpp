@@ -5,13 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
+// A double-byte code page: these lead bytes take the byte after them, whatever it is.
+std::size_t DoubleByte(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text.empty() ? 0 : text[0]);
+  return text.size() >= 2 && ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) ? 2 : text.size() ? 1 : 0;
+}
+
 struct Case {
   const char* pattern;
   std::vector<std::string> listed, notListed;
+  os::CharLengthOf length = os::Utf8CharLength;
 };
 
 const Case cases[] = {
@@ -40,15 +48,22 @@ const Case cases[] = {
     {"A*C", {"abc", "ac", "a.c", "AxC"}, {"ab", "abd"}},
     {"<*", {"<a"}, {"a"}},
     {"*\"", {"a\""}, {"a"}},
-    // Bytes from 0x80 match only themselves; '?' takes one byte of UTF-8.
+    // Other letters match only themselves, case and all; '?' takes one
+    // character: a UTF-8 sequence, or a stray byte on its own.
     {"\xC3\xA9*", {"\xC3\xA9t\xC3\xA9"}, {"\xC3\x89t\xC3\xA9"}},
-    {"?", {"e"}, {"\xC3\xA9"}},
-    {"??", {"\xC3\xA9"}, {}},
+    {"?", {"e", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x93\x84", "\xC3"}, {"ab", "\xC3\x28", "\xE6\x97"}},
+    {"?.log", {"x.log", "\xC3\xA9.log"}, {"\xE6\x97\xA5\xE6\x9C\xAC.log"}},
+    {"??.log", {"\xE6\x97\xA5\xE6\x9C\xAC.log", "\xC3\xA9.log"}, {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.log"}},
+    {"*\xA9.log", {"\xA9.log", "a\xA9.log"}, {"\xC3\xA9.log"}},  // a stray byte is no part of another character
+    // In a double-byte code page a lead byte and its trail are one character,
+    // also where the trail is the byte of '.' or a letter.
+    {"?.log", {"\x82\xA0.log", "\x95\x5C.log"}, {"\x82\xA0\x82\xA0.log"}, DoubleByte},
+    {"\x82" "a*", {"\x82\x61x"}, {"\x82\x41x"}, DoubleByte},
 };
 
 TEST(WildcardTest, PatternsListTheNamesWindowsLists) {
   for (const Case& c : cases) {
-    os::NamePattern pattern(c.pattern);
+    os::NamePattern pattern(c.pattern, c.length);
     for (const std::string& name : c.listed) EXPECT_TRUE(pattern.Matches(name)) << c.pattern << " vs " << name;
     for (const std::string& name : c.notListed) EXPECT_FALSE(pattern.Matches(name)) << c.pattern << " vs " << name;
   }
@@ -59,9 +74,9 @@ TEST(WildcardTest, ManyStarsAgainstALongNameStayFast) {
   std::string name(20000, 'a');
   std::string stars;
   for (int i = 0; i < 40; ++i) stars += "*a";
-  EXPECT_FALSE(os::NamePattern(stars + "*b").Matches(name));
-  EXPECT_TRUE(os::NamePattern(stars + "*").Matches(name));
-  EXPECT_FALSE(os::NamePattern(stars + "*.b").Matches(name + ".c"));
+  EXPECT_FALSE(os::NamePattern(stars + "*b", os::Utf8CharLength).Matches(name));
+  EXPECT_TRUE(os::NamePattern(stars + "*", os::Utf8CharLength).Matches(name));
+  EXPECT_FALSE(os::NamePattern(stars + "*.b", os::Utf8CharLength).Matches(name + ".c"));
 }
 
 }  // namespace

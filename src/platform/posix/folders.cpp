@@ -82,4 +82,10 @@ Status NativePlatform::FlushFolder(Handle folder) {
   return (e == 0 || e == EINVAL) ? 0 : FromErrno(e);
 }
 
+// Linux takes every name as it is.
+Status NativePlatform::TypedName(const std::string& path, std::string& name) {
+  name = std::string(LastName(path));
+  return 0;
+}
+
 }  // namespace os

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/posix/internal.h"
+#include "platform/wildcard.h"
 
 namespace os {
 
@@ -63,6 +64,9 @@ const Conventions& NativePlatform::Rules() { return rules; }
 
 // argv as the shell split it, empty entries too: dropped, one would shift the
 // rest, and a pattern that a script left empty would make its archive folder the pattern.
+// Linux hands over the bytes themselves.
+int32_t NativePlatform::InexactArgument() { return 0; }
+
 std::vector<std::string> NativePlatform::Arguments() {
   std::vector<std::string> arguments;
   for (int i = 1; i < savedArgc && savedArgv; ++i) arguments.emplace_back(savedArgv[i] ? savedArgv[i] : "");
@@ -80,15 +84,7 @@ bool NativePlatform::MarkedAsConsoleProgram() { return true; }
 
 // Names are bytes, taken as UTF-8 where they are well formed: a character is a
 // lead byte and its continuation bytes; any other byte is one of its own.
-std::size_t NativePlatform::CharLength(std::string_view text) {
-  if (text.empty()) return 0;
-  const auto lead = static_cast<unsigned char>(text[0]);
-  const std::size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? (lead <= 0xEF ? 3 : 1) : lead >= 0xC2 ? 2 : 1;
-  if (n > text.size()) return 1;
-  for (std::size_t i = 1; i < n; ++i)
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
-  return n;
-}
+std::size_t NativePlatform::CharLength(std::string_view text) { return Utf8CharLength(text); }
 
 Handle NativePlatform::StdHandle(StdStream which) {
   return which == StdStream::Input ? 0 : which == StdStream::Output ? 1 : 2;

@@ -42,7 +42,7 @@ void FillFindData(const std::string& name, const struct stat& st, FindData& foun
 
 struct Search {
   DIR* dir = nullptr;  // null for a single name looked up
-  NamePattern pattern{""};
+  NamePattern pattern{"", SystemCharLength};
 };
 
 // One stat per entry; a link is described as the walk would reach it: what
@@ -99,7 +99,7 @@ Status NativePlatform::StartSearch(Handle folder, const std::string& pattern, Ha
   }
   auto* s = new Search;
   s->dir = dir;
-  s->pattern = NamePattern(last);
+  s->pattern = NamePattern(last, SystemCharLength);
   Status st = NextMatch(*s, found);
   if (st != 0) {
     closedir(s->dir);

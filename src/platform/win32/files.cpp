@@ -67,9 +67,41 @@ FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info) {
   return stamp;
 }
 
+namespace {
+
+// A file in a held folder is opened as itself first. A link is read through
+// only when its owner is trusted, and stays open meanwhile, sharing no
+// deletion, so that the name still names the link that was checked. A name
+// that leads elsewhere without showing a link (Wine shows a Linux link as its
+// target) is not opened at all: neither its owner nor the link itself can be
+// seen, and a deletion would reach the target.
+Status OpenExistingHeld(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out) {
+  HANDLE entry;
+  Status st = OpenRelative(folder, name, access | ImpliedAccess | READ_CONTROL, share, nt::FileOpen,
+                           nt::NonDirectoryFile | nt::OpenReparsePoint, entry);
+  if (st != 0) return st;
+  if (KindOf(entry) != Kind::Link) {
+    if (IsEntryOf(folder, name, entry)) {
+      out = FromH(entry);
+      return 0;
+    }
+    CloseHandle(entry);
+    return ErrorFileNotFound;
+  }
+  HANDLE target = INVALID_HANDLE_VALUE;
+  st = MayFollow(entry) ? OpenRelative(folder, name, access | ImpliedAccess, share, nt::FileOpen, nt::NonDirectoryFile, target)
+                        : ErrorFileNotFound;
+  CloseHandle(entry);
+  if (st == 0) out = FromH(target);
+  return st;
+}
+
+}  // namespace
+
 Status NativePlatform::OpenFile(Handle folder, const std::string& name, uint32_t access, uint32_t share, Handle& out,
                                FileStamp* openedAs) {
-  Status st = OpenWith(folder, name, access, share, OPEN_EXISTING, nt::FileOpen, out);
+  Status st = IsHeld(folder) ? OpenExistingHeld(folder, name, access, share, out)
+                             : OpenWith(folder, name, access, share, OPEN_EXISTING, nt::FileOpen, out);
   if (st != 0 || !openedAs) return st;
   st = StampOf(out, *openedAs);
   if (st != 0) CloseHandle(H(out));

@@ -26,7 +26,7 @@ namespace {
 constexpr ACCESS_MASK FolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 constexpr DWORD FolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-enum class Kind { Folder, Link, Other };
+}  // namespace
 
 Kind KindOf(HANDLE h) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -41,22 +41,31 @@ Kind KindOf(HANDLE h) {
   return (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::Other;
 }
 
+namespace {
+
 bool IsSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
   BYTE known[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof known;
   return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
 }
 
-bool IsProcessUser(PSID sid) {
+// The user that the process runs as, in `buffer`; null when the token cannot tell.
+PSID ProcessUser(std::vector<ULONG_PTR>& buffer) {
   HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<ULONG_PTR> buffer(size / sizeof(ULONG_PTR) + 1);
-  bool same = GetTokenInformation(token, TokenUser, buffer.data(), DWORD(buffer.size() * sizeof(ULONG_PTR)), &size) &&
-              EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+  buffer.assign(size / sizeof(ULONG_PTR) + 1, 0);
+  const bool ok = GetTokenInformation(token, TokenUser, buffer.data(), DWORD(buffer.size() * sizeof(ULONG_PTR)), &size);
   CloseHandle(token);
-  return same;
+  return ok ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid : nullptr;
+}
+
+}  // namespace
+
+bool TrustedOwner(PSID owner, PSID user) {
+  return owner && IsValidSid(owner) &&
+         ((user && EqualSid(owner, user)) || IsSid(owner, WinBuiltinAdministratorsSid) || IsSid(owner, WinLocalSystemSid));
 }
 
 bool MayFollow(HANDLE link) {
@@ -65,11 +74,66 @@ bool MayFollow(HANDLE link) {
   if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                       &descriptor) != ERROR_SUCCESS)
     return false;
-  bool trusted = owner && (IsProcessUser(owner) || IsSid(owner, WinBuiltinAdministratorsSid) ||
-                           IsSid(owner, WinLocalSystemSid));
+  std::vector<ULONG_PTR> buffer;
+  const bool trusted = TrustedOwner(owner, ProcessUser(buffer));
   LocalFree(descriptor);
   return trusted;
 }
+
+namespace {
+
+bool FinalPath(HANDLE h, std::wstring& path) {
+  path.assign(MAX_PATH, L'\0');
+  for (int tries = 0; tries < 2; ++tries) {
+    const DWORD n = GetFinalPathNameByHandleW(h, path.data(), DWORD(path.size()), FILE_NAME_NORMALIZED);
+    if (n == 0) return false;
+    if (n < path.size()) {
+      path.resize(n);
+      return true;
+    }
+    path.assign(n, L'\0');
+  }
+  return false;
+}
+
+}  // namespace
+
+// Windows opens a reparse point as itself when asked to; Wine 8 opens a Linux
+// link as its target whatever is asked, and shows it nowhere (not in the
+// listing's attributes, nor in the file's identity), but the handle's final
+// path names where the target lies. A system that cannot tell a final path
+// is taken at its word.
+bool IsEntryOf(Handle folder, const std::string& name, HANDLE h) {
+  std::wstring folderPath, filePath, wide;
+  if (!IsHeld(folder) || !FinalPath(H(folder), folderPath) || !FinalPath(h, filePath) || WideName(name, wide) != 0)
+    return true;
+  if (!folderPath.empty() && folderPath.back() != L'\\') folderPath += L'\\';
+  if (filePath.compare(0, folderPath.size(), folderPath) != 0 || filePath.find(L'\\', folderPath.size()) != std::wstring::npos)
+    return false;
+  const std::wstring_view finalName = std::wstring_view(filePath).substr(folderPath.size());
+  auto same = [](std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), int(a.size()), b.data(), int(b.size()), TRUE) == CSTR_EQUAL;
+  };
+  if (same(finalName, wide)) return true;
+  // A final path drops the name's trailing dots and spaces, as any Win32 path
+  // does: the file is the entry itself unless the shorter name is that file.
+  std::string shorter = name;
+  while (!shorter.empty() && (shorter.back() == '.' || shorter.back() == ' ')) shorter.pop_back();
+  std::wstring shorterWide;
+  if (shorter.size() == name.size() || WideName(shorter, shorterWide) != 0 || !same(finalName, shorterWide)) return false;
+  HANDLE other;
+  if (OpenRelative(folder, shorter, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   nt::FileOpen, nt::OpenReparsePoint, other) != 0)
+    return true;
+  BY_HANDLE_FILE_INFORMATION mine, its;
+  const bool another = GetFileInformationByHandle(h, &mine) && GetFileInformationByHandle(other, &its) &&
+                       !(StampFrom(mine) == StampFrom(its));
+  CloseHandle(other);
+  return another;
+}
+
+namespace {
+
 
 // The entry that `name` names, as a folder to hold; a reparse point itself
 // unless `follow`.
@@ -77,7 +141,19 @@ Status OpenEntry(Handle parent, const std::string& name, bool follow, HANDLE& ou
   if (IsHeld(parent))
     return OpenRelative(parent, name, FolderAccess, FolderShare, nt::FileOpen,
                         nt::DirectoryFile | (follow ? 0 : nt::OpenReparsePoint), out);
-  const std::string path = name.empty() ? "." : name;
+  // A delimiter at the end only says "a folder", which the caller checks; a
+  // file there would make Windows call the name invalid (123), like one that
+  // no folder can hold. A root ("C:\\", "\\") keeps its own.
+  auto endsInDelimiter = [](std::string_view p) {
+    return !p.empty() && p.back() != ':' && FolderPart(p).size() == p.size();
+  };
+  std::string_view trimmed = name;
+  while (trimmed.size() > 1 && endsInDelimiter(trimmed)) {
+    const std::string_view before = trimmed.substr(0, trimmed.size() - 1);
+    if (before.back() == ':' || endsInDelimiter(before)) break;
+    trimmed = before;
+  }
+  const std::string path = trimmed.empty() ? "." : std::string(trimmed);
   if (path.size() > MaxPathBytes) return ErrorFilenameExcedRange;
   out = CreateFileA(path.c_str(), FolderAccess, FolderShare, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
@@ -154,5 +230,18 @@ Status NativePlatform::CreateFolder(Handle parent, const std::string& name, Hand
 
 // A flushed file's directory entry is durable on NTFS; nothing more to do.
 Status NativePlatform::FlushFolder(Handle) { return 0; }
+
+// Windows' own reading of a typed path: the full path that it makes of it
+// names a device by the device's path.
+Status NativePlatform::TypedName(const std::string& path, std::string& name) {
+  name = std::string(LastName(path));
+  char full[MAX_PATH + 1];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full) return 0;  // the calls on the path will say why
+  const std::string_view resolved(full, n);
+  if (resolved.substr(0, 4) == "\\\\.\\") return ErrorPathNotFound;
+  name = std::string(LastName(resolved));
+  return 0;
+}
 
 }  // namespace os

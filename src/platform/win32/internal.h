@@ -30,4 +30,16 @@ FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info);
 // A last-write time as a directory listing gives it: local time, MS-DOS form.
 uint32_t DosWriteTime(const FILETIME& lastWrite);
 
+// What an open handle is: a folder, a link (a reparse point that stands for
+// another place, opened as itself), or anything else.
+enum class Kind { Folder, Link, Other };
+Kind KindOf(HANDLE h);
+// The owner rule for links: followed only when their owner is `user` (the
+// one who runs the program), the Administrators group or SYSTEM.
+bool TrustedOwner(PSID owner, PSID user);
+bool MayFollow(HANDLE link);
+// Whether `h` is the entry `name` of the held folder itself, and not what a
+// link of that name leads to.
+bool IsEntryOf(Handle folder, const std::string& name, HANDLE h);
+
 }  // namespace os

@@ -1,4 +1,7 @@
 // The process: start-up, the arguments, the console, the clock and the texts.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,12 +30,46 @@ void NativePlatform::Start(int, char**) {
 
 const Conventions& NativePlatform::Rules() { return rules; }
 
-// Windows hands the program one command line, which the program splits itself.
+// Windows hands the program one command line, which the program splits
+// itself. It is read in UTF-16, where nothing is lost, and each argument is
+// given in the ANSI code page as the *A calls take names.
+namespace {
+
+std::string ToAnsi(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(std::size_t(n > 0 ? n : 0), '\0');
+  if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), narrow.data(), n, nullptr, nullptr);
+  return narrow;
+}
+
+// Converted there and back: the flags that report a lost character are not
+// taken when the code page is UTF-8, and this tells on every code page.
+bool HeldExactly(const std::wstring& wide, const std::string& narrow) {
+  if (wide.empty()) return true;
+  const int n = MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), nullptr, 0);
+  if (n <= 0) return false;
+  std::wstring back(std::size_t(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), back.data(), n);
+  return back == wide;
+}
+
+}  // namespace
+
 std::vector<std::string> NativePlatform::Arguments() {
-  const char* line = GetCommandLineA();
+  const std::wstring_view line = GetCommandLineW();
   std::vector<std::string> arguments;
-  for (int32_t i = 1, n = CountArguments(line); i <= n; ++i) arguments.push_back(ArgumentOf(line, i));
+  for (int32_t i = 1, n = CountArguments(line); i <= n; ++i) arguments.push_back(ToAnsi(ArgumentOf(line, i)));
   return arguments;
+}
+
+int32_t NativePlatform::InexactArgument() {
+  const std::wstring_view line = GetCommandLineW();
+  for (int32_t i = 1, n = CountArguments(line); i <= n; ++i) {
+    const std::wstring wide = ArgumentOf(line, i);
+    if (!HeldExactly(wide, ToAnsi(wide))) return i;
+  }
+  return 0;
 }
 
 // Windows marks console programs in the executable's header. The whole path,
@@ -82,8 +119,42 @@ LocalDate NativePlatform::Today() {
   return LocalDate{t.wYear, t.wMonth, t.wDay};
 }
 
+namespace {
+
+// One piece of text to the OEM code page, in place, when its converted form
+// takes as many bytes; false otherwise. A character that the page lacks
+// becomes '?', never a near one: best fit would make a look-alike of a letter,
+// or a control byte (U+2022 to BEL in 437).
+bool ToOemInPlace(char* bytes, std::size_t count) {
+  wchar_t wide[256];
+  char oem[512];
+  const int w = MultiByteToWideChar(CP_ACP, 0, bytes, int(count), wide, int(std::size(wide)));
+  if (w <= 0) return false;
+  const UINT page = GetOEMCP();
+  const int n = WideCharToMultiByte(page, page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, w, oem, int(sizeof oem),
+                                    page == CP_UTF8 ? nullptr : "?", nullptr);
+  if (n != int(count)) return false;
+  memcpy(bytes, oem, count);
+  return true;
+}
+
+}  // namespace
+
 void NativePlatform::AnsiToOem(char* bytes, std::size_t count) {
-  if (count) CharToOemBuffA(bytes, bytes, DWORD(count));
+  // A character at a time where the whole piece changes length, and '?' for
+  // each byte of a character whose form differs in length.
+  for (std::size_t at = 0; at < count;) {
+    std::size_t piece = 0;  // whole characters only: half of one would convert to something else
+    for (std::size_t c; at + piece < count && piece + (c = CharLength(std::string_view(bytes + at + piece, count - at - piece))) <= 128;)
+      piece += c;
+    if (ToOemInPlace(bytes + at, piece)) {
+      at += piece;
+      continue;
+    }
+    const std::size_t n = CharLength(std::string_view(bytes + at, count - at));
+    if (!ToOemInPlace(bytes + at, n)) memset(bytes + at, '?', n);
+    at += n;
+  }
 }
 
 std::size_t NativePlatform::LoadText(uint32_t id, char* buffer, std::size_t size) {

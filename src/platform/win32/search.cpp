@@ -1,17 +1,38 @@
 // The directory search (FindFirstFileW and its siblings, the names given in
 // the ANSI code page as the *A calls give them, but never a look-alike: see
 // NarrowName), and the look-up of one name, in a held folder through ntdll.
+//
+// The folder is listed whole and each long name goes through our own matcher
+// (wildcard.h), as on Linux: a pattern given to the system also matches the
+// 8.3 short names (so "*.log" would list "app.logx" by its "APP~1.LOG"), its
+// own wildcard rules differ from one system to another, and a name without
+// wildcards can bring back a made-up entry for a device ("aux.log").
+#include "platform/wildcard.h"
 #include "platform/win32/internal.h"
 
 namespace os {
 
 namespace {
 
+struct Search {
+  HANDLE listing;
+  NamePattern pattern;
+};
+
 void FillFindData(const WIN32_FIND_DATAW& record, FindData& found) {
   found.attributes = record.dwFileAttributes;
   found.size = uint64_t(record.nFileSizeHigh) << 32 | record.nFileSizeLow;
   found.dosWriteTime = DosWriteTime(record.ftLastWriteTime);
   found.name = NarrowName(record.cFileName);
+}
+
+// From `record` on, the first entry that the pattern takes.
+Status NextMatch(Search& s, WIN32_FIND_DATAW& record, FindData& found) {
+  for (;;) {
+    FillFindData(record, found);
+    if (s.pattern.Matches(found.name)) return 0;
+    if (!FindNextFileW(s.listing, &record)) return LastError();
+  }
 }
 
 }  // namespace
@@ -32,25 +53,40 @@ uint32_t DosWriteTime(const FILETIME& lastWrite) {
 Status NativePlatform::StartSearch(Handle, const std::string& pattern, Handle& search, FindData& found) {
   search = InvalidHandle;
   if (pattern.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  const std::string_view last = LastName(pattern);
+  if (last.empty()) return ErrorFileNotFound;
   std::wstring wide;
-  Status st = WideName(pattern, wide);
+  Status st = WideName(std::string(FolderPart(pattern)) + "*", wide);
   if (st != 0) return st;
   WIN32_FIND_DATAW record;
   HANDLE h = FindFirstFileW(wide.c_str(), &record);
   if (h == INVALID_HANDLE_VALUE) return LastError();
-  FillFindData(record, found);
-  search = FromH(h);
+  auto* s = new Search{h, NamePattern(last, SystemCharLength)};
+  st = NextMatch(*s, record, found);
+  if (st != 0) {
+    FindClose(h);
+    delete s;
+    return st == ErrorNoMoreFiles ? ErrorFileNotFound : st;
+  }
+  search = reinterpret_cast<Handle>(s);
   return 0;
 }
 
 Status NativePlatform::ContinueSearch(Handle search, FindData& found) {
+  auto* s = reinterpret_cast<Search*>(search);
+  if (search == InvalidHandle || !s) return ErrorInvalidHandle;
   WIN32_FIND_DATAW record;
-  if (!FindNextFileW(H(search), &record)) return LastError();
-  FillFindData(record, found);
-  return 0;
+  if (!FindNextFileW(s->listing, &record)) return LastError();
+  return NextMatch(*s, record, found);
 }
 
-Status NativePlatform::EndSearch(Handle search) { return FindClose(H(search)) ? 0 : LastError(); }
+Status NativePlatform::EndSearch(Handle search) {
+  auto* s = reinterpret_cast<Search*>(search);
+  if (search == InvalidHandle || !s) return ErrorInvalidHandle;
+  const bool closed = FindClose(s->listing);
+  delete s;
+  return closed ? 0 : LastError();
+}
 
 // By path, a search of the name, which Windows names cannot turn into a
 // wildcard; in a held folder, the name itself, taken literally.
@@ -58,7 +94,7 @@ Status NativePlatform::LookUp(Handle folder, const std::string& name, FindData& 
   if (!IsHeld(folder)) {
     Handle h;
     Status st = StartSearch(folder, name, h, found);
-    if (st == 0) FindClose(H(h));
+    if (st == 0) EndSearch(h);
     return st;
   }
   BY_HANDLE_FILE_INFORMATION info;
