@@ -55,12 +55,18 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
 
   // The state of the original that the copy will hold, taken as it is opened,
   // before its first byte is read: any write from then on (in place,
-  // appended, cut) shows as a change, and the original is then kept.
+  // appended, cut) shows as a change, and the original is then kept. With
+  // /D the original stays open until its deletion, so that the file deleted
+  // is the file read.
   os::FileStamp opened;
   OpenExisting(from, 1, deleteAfter ? &opened : nullptr);
   if (TakeIoStatus() != 0) {
     WriteLine("Can't Open file : ", source.Shown());
     return;
+  }
+  if (deleteAfter) {
+    HoldForDeletion(from);
+    CheckIoStatus();
   }
 
   // The copy carries the original's name only once it is complete: a run cut
@@ -92,9 +98,10 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (deleteAfter) {
     FlushBlockFile(to);
     CheckIoStatus();
+  } else {
+    CloseBlockFile(from);
+    CheckIoStatus();
   }
-  CloseBlockFile(from);
-  CheckIoStatus();
   CloseBlockFile(to);
   CheckIoStatus();
   buffer.reset();
@@ -104,6 +111,10 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (IoStatus() == os::ErrorAlreadyExists) {
     TakeIoStatus();
     RemoveFile(partial, destination.folder.handle);
+    if (deleteAfter) {
+      CloseBlockFile(from);
+      CheckIoStatus();
+    }
     WriteLine("Original kept, name taken in archive : ", source.Shown());
     return;
   }
@@ -114,7 +125,8 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   FlushFolder(destination.folder.handle);
   CheckIoStatus();
   std::string keptAs;
-  const int32_t removed = DeleteIfUnchanged(source.name, source.folder.handle, opened, keptAs);
+  const int32_t removed = DeleteIfUnchanged(from, opened, destination.name, destination.folder.handle, keptAs);
+  CheckIoStatus();
   if (removed == 0) return;
   // A writer that changed the original keeps it; the copy stays as the snapshot it is.
   WriteLine(removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : " : "Can't Delete file : ",

@@ -171,9 +171,21 @@ bool FilePresent(const std::string& name, os::Handle folder) {
 
 bool RemoveFile(const std::string& name, os::Handle folder) { return os::Sys().DeleteFile(folder, name) == 0; }
 
-int32_t DeleteIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
-                          std::string& keptAs) {
-  return os::Sys().DeleteIfUnchanged(folder, name, expected, keptAs);
+void HoldForDeletion(BlockFile& f) {
+  if (!OpenForBlocks(f)) return;
+  Store(os::Sys().HoldForDeletion(f.handle));
+}
+
+int32_t DeleteIfUnchanged(BlockFile& f, const os::FileStamp& expected, const std::string& copyName,
+                          os::Handle copyFolder, std::string& keptAs) {
+  keptAs.clear();
+  if (!OpenForBlocks(f)) return IoStatus();
+  os::Original original{f.folder, f.name, f.handle, expected, copyFolder, copyName};
+  os::Status closed = 0;
+  const int32_t removed = os::Sys().DeleteIfUnchanged(original, keptAs, closed);
+  f.state = FileState::Closed;
+  Store(closed);
+  return removed;
 }
 
 void RenameFile(const std::string& from, const std::string& to, os::Handle folder) {
