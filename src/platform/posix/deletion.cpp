@@ -56,16 +56,19 @@
 // aside name before a plain rename; only a program that makes that very name
 // in that instant could lose a file.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/posix/internal.h"
@@ -84,36 +87,77 @@ int LeaseFcntl(int fd, int command, int argument) { return fcntl(fd, command, ar
 bool NoLeaseHere(int e) { return e == EACCES || e == EINVAL || e == ENOLCK || e == EOPNOTSUPP; }
 
 // The one original held at a time, and how its lease went: 0 granted, or the
-// errno it was refused with. `broken` is set by the signal handler.
+// errno it was refused with.
 struct Held {
   int fd = -1;
   int refusal = ENOLCK;
 };
 Held held;
-volatile sig_atomic_t leasedFd = -1;
-volatile sig_atomic_t leaseBroken = 0;
+// What the lease's watcher reads: the descriptor under a lease (-1 when none),
+// and whether a writer has come for it.
+std::mutex leaseLock;
+std::atomic<int> leasedFd{-1};
+std::atomic<bool> leaseBroken{false};
+
+void SetLeased(int fd) {
+  std::lock_guard<std::mutex> guard(leaseLock);
+  leasedFd = fd;
+  leaseBroken = false;
+}
 
 // A writer waits on our lease: give it up now, and remember that it came.
-void GiveUpLease(int) {
-  int saved = errno;
+void GiveUpLease() {
   int fd = leasedFd;
-  if (fd >= 0) {
-    fcntl(fd, F_SETLEASE, F_UNLCK);
-    leaseBroken = 1;
+  if (fd < 0) return;
+  fcntl(fd, F_SETLEASE, F_UNLCK);
+  leaseBroken = true;
+}
+
+// SIGIO is taken by a thread of its own that does nothing else, so that the
+// writer waits no longer than that thread takes to wake, even while the copy
+// sits in a write or a flush that no signal interrupts.
+void* WatchLeases(void*) {
+  sigset_t io;
+  sigemptyset(&io);
+  sigaddset(&io, SIGIO);
+  for (;;) {
+    if (sigwaitinfo(&io, nullptr) != SIGIO) continue;
+    std::lock_guard<std::mutex> guard(leaseLock);
+    GiveUpLease();
   }
+  return nullptr;
+}
+
+// Where no thread can be had, the handler does the same between the copy's calls.
+void OnSigio(int) {
+  int saved = errno;
+  GiveUpLease();
   errno = saved;
 }
 
-// Once, before the first lease: the program starts with SIGIO ignored, and
-// its default would end the process.
+// Once, before the first lease: the program starts with SIGIO ignored (an
+// ignored signal is dropped, not waited for), and its default would end the
+// process.
 void CatchLeaseBreaks() {
-  static bool installed = false;
-  if (installed) return;
+  static bool done = false;
+  if (done) return;
+  done = true;
   struct sigaction action {};
-  action.sa_handler = GiveUpLease;
+  action.sa_handler = OnSigio;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  installed = sigaction(SIGIO, &action, nullptr) == 0;
+  sigaction(SIGIO, &action, nullptr);
+  sigset_t io;
+  sigemptyset(&io);
+  sigaddset(&io, SIGIO);
+  pthread_sigmask(SIG_BLOCK, &io, nullptr);
+  pthread_attr_t attributes;
+  pthread_t watcher;
+  bool started = pthread_attr_init(&attributes) == 0 &&
+                 pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) == 0 &&
+                 pthread_attr_setstacksize(&attributes, 64 * 1024) == 0 &&
+                 pthread_create(&watcher, &attributes, WatchLeases, nullptr) == 0;
+  if (!started) pthread_sigmask(SIG_UNBLOCK, &io, nullptr);
 }
 
 bool SameFile(uint64_t device, uint64_t inode, const FileStamp& expected) {
@@ -256,10 +300,9 @@ Status NativePlatform::HoldForDeletion(Handle& h) {
   held.fd = reader;
   if (closed != 0) return closed;
   CatchLeaseBreaks();
-  leaseBroken = 0;
-  leasedFd = reader;
+  SetLeased(reader);
   held.refusal = leaseControl(reader, F_SETLEASE, F_RDLCK) == 0 ? 0 : errno;
-  if (held.refusal != 0) leasedFd = -1;
+  if (held.refusal != 0) SetLeased(-1);
   return 0;
 }
 
@@ -272,7 +315,7 @@ Status NativePlatform::DeleteIfUnchanged(const Original& original, std::string& 
                   : refusal == 0 || NoLeaseHere(refusal) ? DeleteHeld(original, fd, refusal == 0, keptAs)
                                                          : FromErrno(refusal);
   if (held.fd == fd) held = Held{};
-  leasedFd = -1;
+  SetLeased(-1);
   closed = CloseFile(original.held);
   if (!keptAs.empty()) keptAs.insert(0, FolderPart(original.name));
   return result;
