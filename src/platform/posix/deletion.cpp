@@ -13,9 +13,9 @@
 //     first read. The kernel grants it only while no process has the file
 //     open for writing (EAGAIN: the file is copied, then kept with a sharing
 //     violation), and from then on tells us with SIGIO when any process opens
-//     it for writing or cuts it; the handler gives the lease up at once, so
-//     the writer waits no longer than the signal takes, and the original is
-//     kept as "changed meanwhile". Another user's file, and file systems
+//     it for writing or cuts it; a thread that waits for nothing else gives
+//     the lease up at once, so the writer waits no longer than that thread
+//     takes to wake, and the original is kept as "changed meanwhile". Another user's file, and file systems
 //     without leases (NFS, FUSE), go on without one. The copy reads that
 //     descriptor, and it stays open until the deletion is done: the inode
 //     cannot be freed, so no new file can take its number meanwhile.
