@@ -64,8 +64,9 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
     WriteLine("Can't Open file : ", source.Shown());
     return;
   }
+  bool heldToDeletion = false;
   if (deleteAfter) {
-    HoldForDeletion(from);
+    heldToDeletion = HoldForDeletion(from);
     CheckIoStatus();
   }
 
@@ -98,7 +99,8 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (deleteAfter) {
     FlushBlockFile(to);
     CheckIoStatus();
-  } else {
+  }
+  if (!heldToDeletion) {
     CloseBlockFile(from);
     CheckIoStatus();
   }
@@ -111,7 +113,7 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (IoStatus() == os::ErrorAlreadyExists) {
     TakeIoStatus();
     RemoveFile(partial, destination.folder.handle);
-    if (deleteAfter) {
+    if (heldToDeletion) {
       CloseBlockFile(from);
       CheckIoStatus();
     }

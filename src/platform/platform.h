@@ -198,15 +198,18 @@ class Platform {
   // Readies an original that the copy has just opened (reading and writing,
   // before its first read) to be deleted through DeleteIfUnchanged later: `h`
   // may be exchanged for another handle to the same file, which the copy
-  // then reads. Linux: a read-only one under a read lease (deletion.cpp);
-  // Windows: `h` itself.
-  virtual Status HoldForDeletion(Handle& h) = 0;
+  // then reads. `held` says whether the deletion works on that handle, which
+  // then stays open until it (Linux: a read-only one under a read lease,
+  // deletion.cpp), or opens the file again, which the caller closes first
+  // (Windows: its open shares no writing, which our own handle would refuse).
+  virtual Status HoldForDeletion(Handle& h, bool& held) = 0;
   // Deletes the original only while it is the file that was copied, as it
   // was, else keeps it and returns ErrorChangedMeanwhile; one that another
   // program holds open for writing is kept with ErrorSharingViolation. Should
   // the file be left under another name than its own, `keptAs` gives that
-  // name (relative to the folder); it is empty otherwise. The held handle is
-  // always closed, and `closed` is that close's status. How each platform
+  // name (relative to the folder); it is empty otherwise. A held handle
+  // (InvalidHandle when there is none) is always closed, and `closed` is that
+  // close's status. How each platform
   // keeps writers out meanwhile, and what it cannot: the header of each
   // body's deletion.cpp.
   virtual Status DeleteIfUnchanged(const Original& original, std::string& keptAs, Status& closed) = 0;

@@ -171,19 +171,19 @@ bool FilePresent(const std::string& name, os::Handle folder) {
 
 bool RemoveFile(const std::string& name, os::Handle folder) { return os::Sys().DeleteFile(folder, name) == 0; }
 
-void HoldForDeletion(BlockFile& f) {
-  if (!OpenForBlocks(f)) return;
-  Store(os::Sys().HoldForDeletion(f.handle));
+bool HoldForDeletion(BlockFile& f) {
+  bool held = false;
+  if (OpenForBlocks(f)) Store(os::Sys().HoldForDeletion(f.handle, held));
+  return held;
 }
 
 int32_t DeleteIfUnchanged(BlockFile& f, const os::FileStamp& expected, const std::string& copyName,
                           os::Handle copyFolder, std::string& keptAs) {
-  keptAs.clear();
-  if (!OpenForBlocks(f)) return IoStatus();
-  os::Original original{f.folder, f.name, f.handle, expected, copyFolder, copyName};
+  const bool open = f.state == FileState::OpenForBlocks;
+  os::Original original{f.folder, f.name, open ? f.handle : os::InvalidHandle, expected, copyFolder, copyName};
   os::Status closed = 0;
   const int32_t removed = os::Sys().DeleteIfUnchanged(original, keptAs, closed);
-  f.state = FileState::Closed;
+  if (open) f.state = FileState::Closed;
   Store(closed);
   return removed;
 }

@@ -48,9 +48,9 @@ class ArchivePlatform : public CountingPlatform {
     if (beforeRead) beforeRead(reads + 1);
     return CountingPlatform::ReadFile(h, b, c, done);
   }
-  os::Status HoldForDeletion(os::Handle& h) override {
+  os::Status HoldForDeletion(os::Handle& h, bool& held) override {
     open.erase(h);
-    os::Status st = CountingPlatform::HoldForDeletion(h);
+    os::Status st = CountingPlatform::HoldForDeletion(h, held);
     open.insert(h);
     return st;
   }

@@ -25,7 +25,9 @@ os::Status HoldAndDelete(const TempDir& dir, const std::string& name, const std:
   os::Platform& sys = os::Native();
   EXPECT_EQ(sys.OpenFile(os::CurrentFolder, original.name, os::AccessRead | os::AccessWrite,
                          os::ShareRead | os::ShareWrite, original.held, &original.opened), 0);
-  EXPECT_EQ(sys.HoldForDeletion(original.held), 0);
+  bool held = false;
+  EXPECT_EQ(sys.HoldForDeletion(original.held, held), 0);
+  EXPECT_TRUE(held);
   os::Status closed = -1;
   os::Status status = sys.DeleteIfUnchanged(original, keptAs, closed);
   EXPECT_EQ(closed, 0);

@@ -287,7 +287,8 @@ Status DeleteHeld(const Original& original, int fd, bool leased, std::string& ke
 
 int (*leaseControl)(int fd, int command, int argument) = LeaseFcntl;
 
-Status NativePlatform::HoldForDeletion(Handle& h) {
+Status NativePlatform::HoldForDeletion(Handle& h, bool& kept) {
+  kept = true;
   char path[32];
   snprintf(path, sizeof path, "/proc/self/fd/%d", int(h));
   int reader = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

@@ -12,13 +12,16 @@
 
 namespace os {
 
-// The copy's own handle, which can write, is closed first: this one shares
-// no writing, so while it is open no other program can write the file, and
+// The copy's own handle, which can write, is not held: the caller closes it
+// before the deletion opens the file again. That handle shares no writing, so while it is open no other program can write the file, and
 // none holds it open for writing; the state compared is the state deleted
 // when it closes. Delete access is never held during the copy: a writer that
 // shares reading and writing but not deletion could not open its own log.
 // Nothing is ever left under another name here: `keptAs` stays empty.
-Status NativePlatform::HoldForDeletion(Handle&) { return 0; }
+Status NativePlatform::HoldForDeletion(Handle&, bool& held) {
+  held = false;
+  return 0;
+}
 
 Status NativePlatform::DeleteIfUnchanged(const Original& original, std::string& keptAs, Status& closed) {
   keptAs.clear();
