@@ -55,12 +55,19 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
 
   // The state of the original that the copy will hold, taken as it is opened,
   // before its first byte is read: any write from then on (in place,
-  // appended, cut) shows as a change, and the original is then kept.
+  // appended, cut) shows as a change, and the original is then kept. With
+  // /D the original stays open until its deletion, so that the file deleted
+  // is the file read.
   os::FileStamp opened;
   OpenExisting(from, 1, deleteAfter ? &opened : nullptr);
   if (TakeIoStatus() != 0) {
     WriteLine("Can't Open file : ", source.Shown());
     return;
+  }
+  bool heldToDeletion = false;
+  if (deleteAfter) {
+    heldToDeletion = HoldForDeletion(from);
+    CheckIoStatus();
   }
 
   // The copy carries the original's name only once it is complete: a run cut
@@ -93,8 +100,10 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
     FlushBlockFile(to);
     CheckIoStatus();
   }
-  CloseBlockFile(from);
-  CheckIoStatus();
+  if (!heldToDeletion) {
+    CloseBlockFile(from);
+    CheckIoStatus();
+  }
   CloseBlockFile(to);
   CheckIoStatus();
   buffer.reset();
@@ -104,6 +113,10 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (IoStatus() == os::ErrorAlreadyExists) {
     TakeIoStatus();
     RemoveFile(partial, destination.folder.handle);
+    if (heldToDeletion) {
+      CloseBlockFile(from);
+      CheckIoStatus();
+    }
     WriteLine("Original kept, name taken in archive : ", source.Shown());
     return;
   }
@@ -114,7 +127,8 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   FlushFolder(destination.folder.handle);
   CheckIoStatus();
   std::string keptAs;
-  const int32_t removed = DeleteIfUnchanged(source.name, source.folder.handle, opened, keptAs);
+  const int32_t removed = DeleteIfUnchanged(from, opened, destination.name, destination.folder.handle, keptAs);
+  CheckIoStatus();
   if (removed == 0) return;
   // A writer that changed the original keeps it; the copy stays as the snapshot it is.
   WriteLine(removed == os::ErrorChangedMeanwhile ? "Original kept, changed while archiving : " : "Can't Delete file : ",

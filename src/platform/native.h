@@ -43,8 +43,8 @@ class NativePlatform : public Platform {
   Status CloseFile(Handle h) override;
   Status StampOf(Handle h, FileStamp& stamp) override;
   Status DeleteFile(Handle folder, const std::string& name) override;
-  Status DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
-                           std::string& keptAs) override;
+  Status HoldForDeletion(Handle& h, bool& held) override;
+  Status DeleteIfUnchanged(const Original& original, std::string& keptAs, Status& closed) override;
   Status RenameFile(Handle folder, const std::string& from, const std::string& to) override;
   Status OpenFolder(Handle parent, const std::string& name, Handle& out) override;
   Status CreateFolder(Handle parent, const std::string& name, Handle& out) override;

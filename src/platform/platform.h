@@ -109,6 +109,19 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// An original that /D deletes once its copy is safe: where it is, the handle
+// that the copy read it through (held from the copy's open, HoldForDeletion),
+// the state it was opened in, and the finished copy, which the deletion
+// compares it with where nothing else can say that it is unchanged.
+struct Original {
+  Handle folder = CurrentFolder;
+  std::string name;
+  Handle held = InvalidHandle;
+  FileStamp opened;
+  Handle copyFolder = CurrentFolder;
+  std::string copyName;
+};
+
 struct LocalDate {
   int32_t year = 0, month = 0, day = 0;
 };
@@ -186,15 +199,24 @@ class Platform {
   virtual Status CloseFile(Handle h) = 0;              // files, folders and searches' own handles alike
   virtual Status StampOf(Handle h, FileStamp& stamp) = 0;  // GetFileInformationByHandle / fstat
   virtual Status DeleteFile(Handle folder, const std::string& name) = 0;
-  // Deletes the file only while it is the file and the state `expected`
-  // says, else keeps it and returns ErrorChangedMeanwhile; one that another
+  // Readies an original that the copy has just opened (reading and writing,
+  // before its first read) to be deleted through DeleteIfUnchanged later: `h`
+  // may be exchanged for another handle to the same file, which the copy
+  // then reads. `held` says whether the deletion works on that handle, which
+  // then stays open until it (Linux: a read-only one under a read lease,
+  // deletion.cpp), or opens the file again, which the caller closes first
+  // (Windows: its open shares no writing, which our own handle would refuse).
+  virtual Status HoldForDeletion(Handle& h, bool& held) = 0;
+  // Deletes the original only while it is the file that was copied, as it
+  // was, else keeps it and returns ErrorChangedMeanwhile; one that another
   // program holds open for writing is kept with ErrorSharingViolation. Should
   // the file be left under another name than its own, `keptAs` gives that
-  // name (relative to the folder); it is empty otherwise. How each platform
+  // name (relative to the folder); it is empty otherwise. A held handle
+  // (InvalidHandle when there is none) is always closed, and `closed` is that
+  // close's status. How each platform
   // keeps writers out meanwhile, and what it cannot: the header of each
   // body's deletion.cpp.
-  virtual Status DeleteIfUnchanged(Handle folder, const std::string& name, const FileStamp& expected,
-                                   std::string& keptAs) = 0;
+  virtual Status DeleteIfUnchanged(const Original& original, std::string& keptAs, Status& closed) = 0;
   // Never replaces a file: ErrorAlreadyExists when `to` is taken.
   virtual Status RenameFile(Handle folder, const std::string& from, const std::string& to) = 0;
   // A folder to hold: opened, or created (one level) and opened, ErrorAlreadyExists

@@ -171,9 +171,21 @@ bool FilePresent(const std::string& name, os::Handle folder) {
 
 bool RemoveFile(const std::string& name, os::Handle folder) { return os::Sys().DeleteFile(folder, name) == 0; }
 
-int32_t DeleteIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
-                          std::string& keptAs) {
-  return os::Sys().DeleteIfUnchanged(folder, name, expected, keptAs);
+bool HoldForDeletion(BlockFile& f) {
+  bool held = false;
+  if (OpenForBlocks(f)) Store(os::Sys().HoldForDeletion(f.handle, held));
+  return held;
+}
+
+int32_t DeleteIfUnchanged(BlockFile& f, const os::FileStamp& expected, const std::string& copyName,
+                          os::Handle copyFolder, std::string& keptAs) {
+  const bool open = f.state == FileState::OpenForBlocks;
+  os::Original original{f.folder, f.name, open ? f.handle : os::InvalidHandle, expected, copyFolder, copyName};
+  os::Status closed = 0;
+  const int32_t removed = os::Sys().DeleteIfUnchanged(original, keptAs, closed);
+  if (open) f.state = FileState::Closed;
+  Store(closed);
+  return removed;
 }
 
 void RenameFile(const std::string& from, const std::string& to, os::Handle folder) {

@@ -49,11 +49,19 @@ void CopyAccessRights(const BlockFile& from, BlockFile& to);
 // SearchStatus alone; a name is within `folder` (a path by default).
 bool FilePresent(const std::string& name, os::Handle folder = os::CurrentFolder);
 bool RemoveFile(const std::string& name, os::Handle folder = os::CurrentFolder);
-// Deletes the file if it is still the file and the state `expected`; returns
+// An original open for the copy (before its first read) is readied to be
+// deleted after it; the platform may exchange its handle for another to the
+// same file. Returns whether the original must stay open until its deletion;
+// where not, the caller closes it before.
+bool HoldForDeletion(BlockFile& original);
+// Deletes an original so readied if it is still the file and the state
+// `expected`, as the finished copy `copyName` in `copyFolder` has it; returns
 // 0, the system's status, or os::ErrorChangedMeanwhile (the file is kept).
+// An original still open is closed either way, and a failed close is left in
+// IoStatus.
 // `keptAs` names what the file lies under when that is not its own name.
-int32_t DeleteIfUnchanged(const std::string& name, os::Handle folder, const os::FileStamp& expected,
-                          std::string& keptAs);
+int32_t DeleteIfUnchanged(BlockFile& original, const os::FileStamp& expected, const std::string& copyName,
+                          os::Handle copyFolder, std::string& keptAs);
 
 // Gives a closed file another name in its folder, never replacing a file:
 // IoStatus 183 when the name is taken, for the caller to check.

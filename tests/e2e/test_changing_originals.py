@@ -1,13 +1,14 @@
 """Originals that change while they are archived, and copies whose working
 name is taken: no line of a log being written is lost, and no file in the
 archive carries an original's name unless it is that original's whole copy."""
+import glob
 import os
 import subprocess
 import threading
 import time
 import unittest
 
-from harness import EOL, WINDOWS, StowitTest, command, start_wine_server
+from harness import EOL, WINDOWS, StowitTest, command, skip_unless_posix, skip_unless_root, start_wine_server
 
 # Holds a log open and appends the lines given on its input; a Windows program
 # for the Windows build, so that Windows' sharing rules apply to it.
@@ -91,6 +92,56 @@ class HeldOpenLog(StowitTest):
         self.assertIn(b"Can't Delete file : app.log" + EOL, r.out)
         self.assertEqual(self.read('app.log'), b'line 1\nline 2\n')
         self.assertEqual(self.read(os.path.join(self.folder(), 'app.log')), b'line 1\n')
+
+
+@skip_unless_posix('a Linux file system whose clock counts whole seconds')
+@skip_unless_root('mounting a loop file system and turning leases off need root')
+class CoarseClock(StowitTest):
+    """ext4 with 128-byte inodes keeps whole seconds: a rewrite in place that
+    keeps the size, in the second of the file's last change, leaves its stamp
+    as it was. The file's time is put back, so that the second is the same."""
+
+    def mount_coarse_ext4(self):
+        image, disk = self.path('ext4.img'), self.path('disk')
+        os.mkdir(disk)
+        with open(image, 'wb') as f:
+            f.truncate(512 << 20)
+        for step in (['mkfs.ext4', '-q', '-I', '128', image], ['mount', '-o', 'loop', image, disk]):
+            done = subprocess.run(step, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            if done.returncode != 0:
+                self.skipTest('cannot %s: %s' % (step[0], done.stderr.decode().strip()))
+        self.addCleanup(subprocess.run, ['umount', disk])
+        return disk
+
+    def test_a_same_size_rewrite_during_the_copy_is_kept_with_a_lease_and_without(self):
+        self.mount_coarse_ext4()
+        head = os.urandom(1 << 20) * 200
+        leases = '/proc/sys/fs/leases-enable'
+        for enabled in (b'1', b'0'):
+            with self.subTest(leases=enabled):
+                original = self.write('disk/big.log', head)
+                stamp = os.stat(original)
+                with open(leases, 'rb') as f:
+                    before = f.read().strip()
+                with open(leases, 'wb') as f:
+                    f.write(enabled)
+                try:
+                    run = self.start('disk/*.log', 'archive', '/d')
+                    while run.poll() is None and not glob.glob(self.path('disk/archive/*/big.log.partial')):
+                        time.sleep(0.001)
+                    time.sleep(0.2)
+                    fd = os.open(original, os.O_WRONLY)
+                    os.pwrite(fd, b'NEWDATA!', 0)
+                    os.close(fd)
+                    os.utime(original, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+                    out, err = run.communicate(timeout=180)
+                finally:
+                    with open(leases, 'wb') as f:
+                        f.write(before)
+                self.assertEqual(run.returncode, 0, err)
+                self.assertIn(b'Original kept, changed while archiving : disk/big.log' + EOL, out)
+                self.assertEqual(self.read('disk/big.log'), b'NEWDATA!' + head[8:])
+                subprocess.run(['rm', '-rf', self.path('disk/archive')])
 
 
 class PartialNameTaken(StowitTest):

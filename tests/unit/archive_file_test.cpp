@@ -49,10 +49,18 @@ class ArchivePlatform : public CountingPlatform {
     if (beforeRead) beforeRead(reads + 1);
     return CountingPlatform::ReadFile(h, b, c, done);
   }
-  os::Status DeleteIfUnchanged(os::Handle d, const std::string& n, const os::FileStamp& e, std::string& k) override {
+  os::Status HoldForDeletion(os::Handle& h, bool& held) override {
+    open.erase(h);
+    os::Status st = CountingPlatform::HoldForDeletion(h, held);
+    open.insert(h);
+    return st;
+  }
+  os::Status DeleteIfUnchanged(const os::Original& o, std::string& k, os::Status& closed) override {
     flushesAtDelete = flushes;
     folderFlushesAtDelete = folderFlushes;
-    return CountingPlatform::DeleteIfUnchanged(d, n, e, k);
+    open.erase(o.held);
+    if (beforeDelete) beforeDelete();
+    return CountingPlatform::DeleteIfUnchanged(o, k, closed);
   }
   void CloseLeftovers() {
     for (os::Handle h : open) os::Native().CloseFile(h);
@@ -63,6 +71,7 @@ class ArchivePlatform : public CountingPlatform {
   std::set<os::Handle> open;
   int flushesAtDelete = -1, folderFlushesAtDelete = -1;
   std::function<void(int)> beforeRead;  // given the number of the read about to be made
+  std::function<void()> beforeDelete;
 };
 
 os::Handle CreateForTest(const std::string& path) {

@@ -3,6 +3,7 @@
 #include "runtime/console.h"
 
 #include <filesystem>
+#include <utility>
 
 #include "runtime/folder.h"
 #include "runtime/io_status.h"
@@ -347,22 +348,26 @@ TEST_F(BlockFileTest, CreateNewRenameAndDeleteIfUnchangedKeepTheirContracts) {
   EXPECT_EQ(dir.Read("taken"), "abc");
   EXPECT_FALSE(fs::exists(dir.Path("new")));
 
-  // Another file under the same name, or the same file grown, is kept.
-  std::string keptAs;
-  dir.Write("other", "abc");
-  EXPECT_EQ(DeleteIfUnchanged(dir.Path("other"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
-  { std::ofstream(dir.Path("taken"), std::ios::app) << "d"; }
-  EXPECT_EQ(DeleteIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorChangedMeanwhile));
-  EXPECT_EQ(dir.Read("taken"), "abcd");
-  EXPECT_EQ(DeleteIfUnchanged(dir.Path("missing"), os::CurrentFolder, stamp, keptAs), int32_t(os::ErrorFileNotFound));
-  EXPECT_EQ(keptAs, "");
-
-  BindName(file, dir.Path("taken"));
-  OpenExisting(file, 1);
-  StampOf(file, stamp);
-  CloseBlockFile(file);
-  ASSERT_EQ(TakeIoStatus(), 0);
-  EXPECT_EQ(DeleteIfUnchanged(dir.Path("taken"), os::CurrentFolder, stamp, keptAs), 0);
+  // An original held from its open is deleted only as the copy has it: one
+  // grown meanwhile is kept, and so is its name.
+  dir.Write("copy", "abc");
+  for (bool grown : {true, false}) {
+    SCOPED_TRACE(grown ? "grown" : "unchanged");
+    BindName(file, dir.Path("taken"));
+    OpenExisting(file, 1, &stamp);
+    if (!HoldForDeletion(file)) CloseBlockFile(file);
+    ASSERT_EQ(TakeIoStatus(), 0);
+    if (grown) std::ofstream(dir.Path("taken"), std::ios::app) << "d";
+    std::string keptAs;
+    EXPECT_EQ(DeleteIfUnchanged(file, stamp, dir.Path("copy"), os::CurrentFolder, keptAs),
+              grown ? int32_t(os::ErrorChangedMeanwhile) : 0);
+    EXPECT_EQ(TakeIoStatus(), 0);
+    EXPECT_EQ(keptAs, "");
+    if (grown) {
+      EXPECT_EQ(dir.Read("taken"), "abcd");
+      dir.Write("taken", "abc");
+    }
+  }
   EXPECT_FALSE(fs::exists(dir.Path("taken")));
 }
 
@@ -401,15 +406,23 @@ TEST_F(BlockFileTest, CallsInAHeldFolderKeepTheContractOfTheCallsByPath) {
   EXPECT_EQ(sys.LookUp(folder, "done", found), 0);
   EXPECT_EQ(found.name, "done");
   EXPECT_EQ(found.size, 3u);
-  os::FileStamp stamp;
-  ASSERT_EQ(sys.OpenFile(folder, "done", os::AccessRead, os::ShareRead, h, &stamp), 0);
-  EXPECT_EQ(sys.CloseFile(h), 0);
-  EXPECT_EQ(stamp.size, 3u);
+  os::Original original{folder, "done", os::InvalidHandle, {}, folder, "plain"};
+  ASSERT_EQ(sys.OpenFile(folder, "done", os::AccessRead | os::AccessWrite, os::ShareRead | os::ShareWrite,
+                         original.held, &original.opened), 0);
+  bool kept = false;
+  EXPECT_EQ(sys.HoldForDeletion(original.held, kept), 0);
+  if (!kept) {
+    EXPECT_EQ(sys.CloseFile(std::exchange(original.held, os::InvalidHandle)), 0);
+  }
+  EXPECT_EQ(original.opened.size, 3u);
+  dir.Write("plain", "abc");  // the copy, as the deletion may compare it
   std::string keptAs;
-  EXPECT_EQ(sys.DeleteIfUnchanged(folder, "done", stamp, keptAs), 0);
+  os::Status closed = -1;
+  EXPECT_EQ(sys.DeleteIfUnchanged(original, keptAs, closed), 0);
+  EXPECT_EQ(closed, 0);
   EXPECT_EQ(keptAs, "");
   EXPECT_FALSE(fs::exists(dir.Path("done")));
-  EXPECT_EQ(dir.Read("plain"), "x");
+  EXPECT_EQ(dir.Read("plain"), "abc");
   CloseFolder(held);
 }
 

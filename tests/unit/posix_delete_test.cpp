@@ -17,13 +17,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-os::FileStamp StampOfFile(const std::string& path) {
-  os::Handle h = os::InvalidHandle;
-  os::FileStamp stamp;
-  EXPECT_EQ(os::Native().OpenFile(os::CurrentFolder, path, os::AccessRead, os::ShareRead, h, nullptr), 0);
-  EXPECT_EQ(os::Native().StampOf(h, stamp), 0);
-  os::Native().CloseFile(h);
-  return stamp;
+// Opens an original as the copy does, holds it for its deletion, and deletes
+// it; `copy` is what the copy read. The seam's lease call acts in between.
+os::Status HoldAndDelete(const TempDir& dir, const std::string& name, const std::string& copy, std::string& keptAs) {
+  dir.Write("copy", copy);
+  os::Original original{os::CurrentFolder, dir.Path(name), os::InvalidHandle, {}, os::CurrentFolder, dir.Path("copy")};
+  os::Platform& sys = os::Native();
+  EXPECT_EQ(sys.OpenFile(os::CurrentFolder, original.name, os::AccessRead | os::AccessWrite,
+                         os::ShareRead | os::ShareWrite, original.held, &original.opened), 0);
+  bool held = false;
+  EXPECT_EQ(sys.HoldForDeletion(original.held, held), 0);
+  EXPECT_TRUE(held);
+  os::Status closed = -1;
+  os::Status status = sys.DeleteIfUnchanged(original, keptAs, closed);
+  EXPECT_EQ(closed, 0);
+  return status;
 }
 
 // Puts a lease call of the test's in place, and the real one back afterwards.
@@ -57,7 +65,8 @@ TEST(LeaseTest, AnOriginalOpenForWritingIsKeptWhereALeaseCanTellIt) {
   } cases[] = {
       {0, true, os::ErrorSharingViolation},
       {0, false, 0},
-      // No lease to be had: deleted as before, writer or not.
+      // No lease to be had: a writer that held the file before the run and
+      // has written nothing yet cannot be told.
       {EACCES, true, 0},
       {EINVAL, true, 0},
       {ENOLCK, true, 0},
@@ -71,11 +80,10 @@ TEST(LeaseTest, AnOriginalOpenForWritingIsKeptWhereALeaseCanTellIt) {
     dir.Write("app.log", "line 1\n");
     dir.Write("app.log.deleting", "a file of that name");
     std::string path = dir.Path("app.log");
-    os::FileStamp stamp = StampOfFile(path);
     int writer = c.writer ? open(path.c_str(), O_WRONLY | O_APPEND) : -1;
     refusal = c.refusal;
     std::string keptAs;
-    EXPECT_EQ(os::Native().DeleteIfUnchanged(os::CurrentFolder, path, stamp, keptAs), c.status);
+    EXPECT_EQ(HoldAndDelete(dir, "app.log", "line 1\n", keptAs), c.status);
     bool kept = c.status != 0;
     EXPECT_EQ(fs::exists(path), kept);
     if (writer >= 0) {
@@ -112,31 +120,31 @@ int LeaseWithArrivingWriter(int fd, int command, int argument) {
   return result;
 }
 
-TEST(LeaseTest, AWriterThatOpensDuringTheDeletionWritesToANamedFile) {
+TEST(LeaseTest, AWriterThatOpensWhileTheOriginalIsHeldWritesToANamedFile) {
   TempDir dir;
   dir.Write("app.log", "line 1\n");
   arriving = dir.Path("app.log");
   arrivingWriter = -1;
   waitSeen = false;
-  os::FileStamp stamp = StampOfFile(arriving);
   os::Status status;
   {
     LeaseSeam seam(LeaseWithArrivingWriter);
     std::string keptAs;
-    status = os::Native().DeleteIfUnchanged(os::CurrentFolder, arriving, stamp, keptAs);
+    status = HoldAndDelete(dir, "app.log", "line 1\n", keptAs);
   }
   int exit = -1;
   ASSERT_EQ(waitpid(arrivingWriter, &exit, 0), arrivingWriter);
   EXPECT_TRUE(waitSeen);
   EXPECT_EQ(exit, 0);
-  EXPECT_EQ(status, os::ErrorSharingViolation);
+  EXPECT_EQ(status, os::ErrorChangedMeanwhile);
   EXPECT_EQ(dir.Read("app.log"), "line 1\nline 2\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);  // and the copy
 }
 
-// What another program does at one step of the deletion: at the lease's
-// request (after the first comparison) or at the look at its state (with the
-// name aside), and what the lease call then answers.
+// What another program does while the original is held: after the copy's
+// open (at the lease's request) or with the name aside (at the look at the
+// lease), and what the lease call then answers. The act runs in a process of
+// its own, as a writer would: its open waits on our lease.
 struct Meddling {
   int command;                   // F_SETLEASE or F_GETLEASE
   int refusal;                   // the errno of a refused lease, or 0
@@ -144,12 +152,31 @@ struct Meddling {
 };
 const TempDir* meddled = nullptr;
 const Meddling* meddling = nullptr;
+struct timespec stamped[2];  // the original's times as it was opened: a clock that stands still
+
+void ActElsewhere(const TempDir& dir) {
+  pid_t child = fork();
+  if (child == 0) {
+    meddling->act(dir);
+    _exit(0);
+  }
+  int ignored;
+  waitpid(child, &ignored, 0);
+}
 
 int MeddlingLease(int fd, int command, int argument) {
   if (meddling && command == meddling->command && (command == F_GETLEASE || argument == F_RDLCK)) {
-    meddling->act(*meddled);
-    if (meddling->refusal) return errno = meddling->refusal, -1;
-    if (command == F_GETLEASE) return F_UNLCK;  // a writer waits
+    struct stat st;
+    fstat(fd, &st);
+    stamped[0] = st.st_atim;
+    stamped[1] = st.st_mtim;
+    if (meddling->refusal) {
+      ActElsewhere(*meddled);
+      return errno = meddling->refusal, -1;
+    }
+    int result = fcntl(fd, command, argument);
+    ActElsewhere(*meddled);
+    return command == F_GETLEASE ? F_UNLCK : result;  // a writer waits
   }
   return fcntl(fd, command, argument);
 }
@@ -162,8 +189,20 @@ void AppendALine(const TempDir& dir) {
   std::ofstream(dir.Path("doc.txt"), std::ios::app) << "line 2\n";
 }
 void TakeTheName(const TempDir& dir) { dir.Write("doc.txt", "a new log"); }
+// Same size, same time: a clock that counts coarsely shows no change.
+void WriteInPlace(const TempDir& dir) {
+  int fd = open(dir.Path("doc.txt").c_str(), O_WRONLY);
+  if (pwrite(fd, "LINE", 4, 0) != 4 || futimens(fd, stamped) != 0) _exit(1);
+  close(fd);
+}
+void DeleteThenCreate(const TempDir& dir) {
+  fs::remove(dir.Path("doc.txt"));
+  int fd = open(dir.Path("doc.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (write(fd, "other!\n", 7) != 7 || futimens(fd, stamped) != 0) _exit(1);
+  close(fd);
+}
 
-TEST(DeleteTest, OnlyTheFileThatWasComparedIsDeletedAndEveryFileKeepsAName) {
+TEST(DeleteTest, OnlyTheFileThatWasCopiedAsItWasIsDeletedAndEveryFileKeepsAName) {
   struct Case {
     const char* what;
     Meddling meddling;
@@ -175,9 +214,19 @@ TEST(DeleteTest, OnlyTheFileThatWasComparedIsDeletedAndEveryFileKeepsAName) {
        "saved by an editor", ""},
       {"a file saved over the name, without one", {F_SETLEASE, EINVAL, SaveOverTheName}, os::ErrorChangedMeanwhile,
        "saved by an editor", ""},
-      {"a line written after the comparison, without a lease", {F_SETLEASE, EINVAL, AppendALine},
+      {"a line appended after the copy's open, with a lease", {F_SETLEASE, 0, AppendALine},
        os::ErrorChangedMeanwhile, "line 1\nline 2\n", ""},
-      {"the name taken while the original is aside", {F_GETLEASE, 0, TakeTheName}, os::ErrorSharingViolation,
+      {"a line appended after the copy's open, without one", {F_SETLEASE, EINVAL, AppendALine},
+       os::ErrorChangedMeanwhile, "line 1\nline 2\n", ""},
+      {"a same-size write in place, the clock still, with a lease", {F_SETLEASE, 0, WriteInPlace},
+       os::ErrorChangedMeanwhile, "LINE 1\n", ""},
+      {"a same-size write in place, the clock still, without one", {F_SETLEASE, EINVAL, WriteInPlace},
+       os::ErrorChangedMeanwhile, "LINE 1\n", ""},
+      {"deleted and created anew at the same time, with a lease", {F_SETLEASE, 0, DeleteThenCreate},
+       os::ErrorChangedMeanwhile, "other!\n", ""},
+      {"deleted and created anew at the same time, without one", {F_SETLEASE, EACCES, DeleteThenCreate},
+       os::ErrorChangedMeanwhile, "other!\n", ""},
+      {"the name taken while the original is aside", {F_GETLEASE, 0, TakeTheName}, os::ErrorChangedMeanwhile,
        "a new log", "doc.txt.deleting"},
   };
   LeaseSeam seam(MeddlingLease);
@@ -187,11 +236,10 @@ TEST(DeleteTest, OnlyTheFileThatWasComparedIsDeletedAndEveryFileKeepsAName) {
     dir.Write("doc.txt", "line 1\n");
     struct stat before;
     ASSERT_EQ(stat(dir.Path("doc.txt").c_str(), &before), 0);
-    os::FileStamp stamp = StampOfFile(dir.Path("doc.txt"));
     meddled = &dir;
     meddling = &c.meddling;
     std::string keptAs;
-    EXPECT_EQ(os::Native().DeleteIfUnchanged(os::CurrentFolder, dir.Path("doc.txt"), stamp, keptAs), c.status);
+    EXPECT_EQ(HoldAndDelete(dir, "doc.txt", "line 1\n", keptAs), c.status);
     meddling = nullptr;
     EXPECT_EQ(dir.Read("doc.txt"), c.left);
     EXPECT_EQ(keptAs, c.aside.empty() ? "" : dir.Path(c.aside));

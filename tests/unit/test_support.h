@@ -114,10 +114,10 @@ class CountingPlatform : public os::NativePlatform {
     ++deletes;
     return NativePlatform::DeleteFile(d, n);
   }
-  os::Status DeleteIfUnchanged(os::Handle d, const std::string& n, const os::FileStamp& e, std::string& k) override {
+  os::Status DeleteIfUnchanged(const os::Original& o, std::string& k, os::Status& closed) override {
     ++deletes;
-    if (deleteFault.Hit()) return deleteFault.status;
-    return NativePlatform::DeleteIfUnchanged(d, n, e, k);
+    if (deleteFault.Hit()) return closed = NativePlatform::CloseFile(o.held), deleteFault.status;
+    return NativePlatform::DeleteIfUnchanged(o, k, closed);
   }
   os::Status RenameFile(os::Handle d, const std::string& from, const std::string& to) override {
     if (renameFault.Hit()) return renameFault.status;

@@ -1,59 +1,74 @@
-// The deletion of an original once its copy is safe: DeleteIfUnchanged.
+// The deletion of an original once its copy is safe: HoldForDeletion, then
+// DeleteIfUnchanged.
 //
 // Linux can delete a name but not the file behind a descriptor, and has no
-// lock that keeps writers out. So the deletion moves the name aside and looks
-// before it unlinks, in this order:
-//  1. Open the name in the held folder, read-only, and compare the file with
-//     the stamp that the copy took when it opened the original: another file,
-//     or one written since in any way (in place, appended, cut), is kept with
-//     "changed meanwhile". What DeleteFileA refuses is refused here too: a
-//     folder, a read-only file, our own redirected output.
-//  2. Take a read lease. The kernel grants one only while no process has the
-//     file open for writing (EAGAIN: kept with a sharing violation, as
-//     Windows keeps a file that another program writes), and from then on
-//     holds back any process that opens the file for writing until the lease
-//     goes. Another user's file, and file systems without leases (NFS, some
-//     FUSE ones), go on without one.
-//  3. With a lease, compare again: a writer may have come and gone between 1 and 2.
-//  4. Rename the name aside, to `name.deleting` (`.deleting2`, ...; a short
+// lock that keeps writers out; the clock of many file systems (FAT, exFAT,
+// SMB and NFS servers, ext4 with small inodes, and any on older kernels)
+// cannot tell a write from the state before it when both fall in one tick.
+// So no decision rests on a time stamp where the kernel can say more, and
+// the file is held from the copy's open to the unlink:
+//  1. At the copy's open (HoldForDeletion), the same file is opened again
+//     read-only through the descriptor (/proc/self/fd), the read-write one
+//     closed, and a read lease asked for on the read-only one before the
+//     first read. The kernel grants it only while no process has the file
+//     open for writing (EAGAIN: the file is copied, then kept with a sharing
+//     violation), and from then on tells us with SIGIO when any process opens
+//     it for writing or cuts it; a thread that waits for nothing else gives
+//     the lease up at once, so the writer waits no longer than that thread
+//     takes to wake, and the original is kept as "changed meanwhile". Another user's file, and file systems
+//     without leases (NFS, FUSE), go on without one. The copy reads that
+//     descriptor, and it stays open until the deletion is done: the inode
+//     cannot be freed, so no new file can take its number meanwhile.
+//  2. At the deletion, the descriptor is looked at: a folder, a read-only
+//     file or our own redirected output is refused as DeleteFileA refuses it;
+//     without a lease, a stamp that differs already keeps the file.
+//  3. Rename the name aside, to `name.deleting` (`.deleting2`, ...; a short
 //     name of our own where that would be too long), never over another file.
-//  5. Check that the entry under the aside name is the file that was compared
-//     (device and inode). A program that renamed a new file over the name
-//     after step 1 (an editor's save, a log rotation) has had that file moved
-//     aside instead: it gets its name back, and the answer is "changed meanwhile".
-//  6. With the lease: a writer that now waits for it (F_GETLEASE no longer
-//     shows ours) gets the file back under its name, kept with a sharing
-//     violation. Without one: compare a last time.
-//  7. Unlink the aside name.
-//  8. Without a lease, look through the descriptor once more: a file written
-//     between 6 and 7 is still whole behind it, and is written back under its
-//     name.
-// A name that goes back but finds itself taken leaves the file under its
-// aside name, and `keptAs` says which: every original keeps a name that the
-// report gives. A killed run can leave `name.deleting` behind, a whole file
-// whose copy is in the archive; a later run lists it like any other.
+//  4. The entry under the aside name must be the file held (device and inode;
+//     without a lease looked up with AT_STATX_FORCE_SYNC, so that NFS asks the
+//     server). A file that another program put under the name (an editor's
+//     save, a log rotation, a delete-then-create) has been moved aside
+//     instead: it gets its name back, and the answer is "changed meanwhile".
+//  5. With the lease: it must still be ours (F_GETLEASE, and no break seen).
+//     Without one: the content behind the descriptor is compared, byte for
+//     byte, with the finished copy, read past the page cache (O_DIRECT, or the
+//     cached pages dropped first) so that NFS gives the server's content; then
+//     a last look at the stamp, with AT_STATX_FORCE_SYNC. The link count is
+//     never trusted: an NFS client keeps an open file under `.nfsXXXX`.
+//  6. Unlink the aside name; then the descriptor is closed.
+// Nothing is ever written back or re-created: a file that may have changed
+// keeps its own inode, its owner and its rights. A name that goes back but
+// finds itself taken leaves the file under its aside name, and `keptAs` says
+// which: every original keeps a name that the report gives. A killed run can
+// leave `name.deleting` behind, a whole file whose copy is in the archive; a
+// later run lists it like any other.
 //
 // Windows that remain:
-//  - between 5 and 7, a program that renames a file onto the aside name (a
-//    name of ours, that no other program has a use for) has that file deleted;
-//  - with a lease, a writer whose open looked the name up before step 4 but
-//    reaches the kernel's lease check only after step 6: a few instructions;
-//  - without a lease, a write after step 8 goes to a file without a name;
-//  - a write in place made in the same tick of the file system's clock as the
-//    copy's open, to a part that the copy had read already, can leave the
-//    stamp as it was: before Linux 6.13 the modification time is coarse (a
-//    scheduler tick, 4 ms with HZ=250), and a write that keeps the size
-//    changes nothing else in the stamp. Later kernels give a file whose time
-//    was looked at (as the open's stamp looks) a fine time at its next write.
-// Where the file system cannot rename without replacing, step 4 looks at the
+//  - with a lease, a writer whose open looked the name up before step 3 but
+//    reaches the kernel's lease check only after step 5: a few instructions;
+//  - without a lease, a write after the last look, or one during the content
+//    comparison to a part already compared that the clock cannot show, is
+//    lost with the file; so is a write through a descriptor that was open
+//    before the run, at any time, as with every tool of this kind;
+//  - between 4 and 6, a program that renames a file onto the aside name (a
+//    name of ours, that no other program has a use for) has that file deleted.
+// Where the file system cannot rename without replacing, step 3 looks at the
 // aside name before a plain rename; only a program that makes that very name
 // in that instant could lose a file.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/posix/internal.h"
@@ -71,17 +86,101 @@ int LeaseFcntl(int fd, int command, int argument) { return fcntl(fd, command, ar
 // A user, or a file system, that cannot have a lease.
 bool NoLeaseHere(int e) { return e == EACCES || e == EINVAL || e == ENOLCK || e == EOPNOTSUPP; }
 
-Status CompareStamp(int fd, const FileStamp& expected) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return FromErrno(errno);
-  return StampFrom(st) == expected ? 0 : ErrorChangedMeanwhile;
+// The one original held at a time, and how its lease went: 0 granted, or the
+// errno it was refused with.
+struct Held {
+  int fd = -1;
+  int refusal = ENOLCK;
+};
+Held held;
+// What the lease's watcher reads: the descriptor under a lease (-1 when none),
+// and whether a writer has come for it.
+std::mutex leaseLock;
+std::atomic<int> leasedFd{-1};
+std::atomic<bool> leaseBroken{false};
+
+void SetLeased(int fd) {
+  std::lock_guard<std::mutex> guard(leaseLock);
+  leasedFd = fd;
+  leaseBroken = false;
+}
+
+// A writer waits on our lease: give it up now, and remember that it came.
+void GiveUpLease() {
+  int fd = leasedFd;
+  if (fd < 0) return;
+  fcntl(fd, F_SETLEASE, F_UNLCK);
+  leaseBroken = true;
+}
+
+// SIGIO is taken by a thread of its own that does nothing else, so that the
+// writer waits no longer than that thread takes to wake, even while the copy
+// sits in a write or a flush that no signal interrupts.
+void* WatchLeases(void*) {
+  sigset_t io;
+  sigemptyset(&io);
+  sigaddset(&io, SIGIO);
+  for (;;) {
+    if (sigwaitinfo(&io, nullptr) != SIGIO) continue;
+    std::lock_guard<std::mutex> guard(leaseLock);
+    GiveUpLease();
+  }
+  return nullptr;
+}
+
+// Where no thread can be had, the handler does the same between the copy's calls.
+void OnSigio(int) {
+  int saved = errno;
+  GiveUpLease();
+  errno = saved;
+}
+
+// Once, before the first lease: the program starts with SIGIO ignored (an
+// ignored signal is dropped, not waited for), and its default would end the
+// process.
+void CatchLeaseBreaks() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  struct sigaction action {};
+  action.sa_handler = OnSigio;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGIO, &action, nullptr);
+  sigset_t io;
+  sigemptyset(&io);
+  sigaddset(&io, SIGIO);
+  pthread_sigmask(SIG_BLOCK, &io, nullptr);
+  pthread_attr_t attributes;
+  pthread_t watcher;
+  bool started = pthread_attr_init(&attributes) == 0 &&
+                 pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) == 0 &&
+                 pthread_attr_setstacksize(&attributes, 64 * 1024) == 0 &&
+                 pthread_create(&watcher, &attributes, WatchLeases, nullptr) == 0;
+  if (!started) pthread_sigmask(SIG_UNBLOCK, &io, nullptr);
+}
+
+bool SameFile(uint64_t device, uint64_t inode, const FileStamp& expected) {
+  return device == expected.volume && inode == expected.index;
+}
+
+// The aside entry as the file system's server has it (following a link of
+// ours to the file it leads to).
+bool LookAside(int dir, const std::string& aside, FileStamp& stamp) {
+  struct statx sx;
+  if (statx(dir, aside.c_str(), AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &sx) != 0) return false;
+  stamp.volume = uint64_t(makedev(sx.stx_dev_major, sx.stx_dev_minor));
+  stamp.index = sx.stx_ino;
+  stamp.size = sx.stx_size;
+  stamp.writeTime = uint64_t(sx.stx_mtime.tv_sec) * 1000000000u + sx.stx_mtime.tv_nsec;
+  return true;
 }
 
 std::string AsideName(const std::string& name, int attempt) {
   return WorkingName(name, AsideSuffix, ShortAsideName, attempt);
 }
 
-// Step 4: `aside` is the name the file lies under now.
+// Step 3: `aside` is the name the file lies under now.
 Status MoveAside(int dir, const std::string& name, std::string& aside) {
   for (int attempt = 1; attempt <= MaxAsideAttempts; ++attempt) {
     aside = AsideName(name, attempt);
@@ -92,108 +191,134 @@ Status MoveAside(int dir, const std::string& name, std::string& aside) {
   return ErrorAlreadyExists;
 }
 
-// Step 5: whether the aside name holds the file that was compared (through a
-// link of ours, the file it leads to).
-bool HoldsComparedFile(int dir, const std::string& aside, const FileStamp& expected) {
-  struct stat st;
-  return fstatat(dir, aside.c_str(), &st, 0) == 0 && uint64_t(st.st_dev) == expected.volume &&
-         uint64_t(st.st_ino) == expected.index;
-}
-
 void PutNameBack(int dir, const std::string& aside, const std::string& name, std::string& keptAs) {
   if (RenameWithoutReplacing(dir, aside, dir, name) != 0) keptAs = aside;
 }
 
-// Step 8: the whole content behind `fd`, under its name again, or under an
-// aside name when something has taken it.
-void WriteBack(int fd, int dir, const std::string& name, mode_t mode, std::string& keptAs) {
-  int out = -1;
-  for (int attempt = 0; out < 0 && attempt <= MaxAsideAttempts; ++attempt) {
-    keptAs = attempt == 0 ? std::string() : AsideName(name, attempt);
-    out = openat(dir, (attempt == 0 ? name : keptAs).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                 mode & 07777);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) {
-    keptAs.clear();
-    return;
-  }
-  static char buffer[65536];
-  for (off_t at = 0;;) {
-    ssize_t n = pread(fd, buffer, sizeof buffer, at);
+ssize_t ReadAt(int fd, char* buffer, std::size_t count, off_t at) {
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(fd, buffer + done, count - done, at + off_t(done));
     if (n < 0 && errno == EINTR) continue;
-    uint32_t done = 0;
-    if (n <= 0 || WriteAll(out, buffer, uint32_t(n), done) != 0) break;
-    at += n;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += std::size_t(n);
   }
-  fsync(out);
-  close(out);
+  return ssize_t(done);
 }
 
-// Steps 4 to 8, on the descriptor compared in step 1.
-Status DeleteAside(int fd, int dir, const std::string& name, const FileStamp& expected, bool leased,
-                   std::string& keptAs) {
+// Step 5 without a lease: whether the content behind `fd` is the copy's, as
+// the file system's storage (or server) has it rather than our page cache.
+Status SameContent(int fd, const Original& original) {
+  Walk walk(original.copyFolder);
+  int e = walk.To(original.copyName, Through::AllButLast);
+  if (e != 0) return walk.StatusOf(e);
+  int copy = openat(walk.dir(), walk.name().c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+  if (copy < 0) return walk.StatusOf(errno, FailedAt::Name);
+  const int flags = fcntl(fd, F_GETFL);
+  bool direct = flags >= 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+  if (!direct) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  constexpr std::size_t Chunk = 1 << 20;
+  std::unique_ptr<char, decltype(&std::free)> buffers(static_cast<char*>(std::aligned_alloc(4096, 2 * Chunk)),
+                                                     &std::free);
+  Status result = buffers ? 0 : ErrorNotEnoughMemory;
+  for (off_t at = 0; result == 0;) {
+    char* mine = buffers.get();
+    char* theirs = mine + Chunk;
+    ssize_t n = direct ? pread(fd, mine, Chunk, at) : ReadAt(fd, mine, Chunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    // A file system that takes the flag but not the read (or a short read
+    // that left the offset unaligned): the cached pages are dropped instead.
+    if (n < 0 && errno == EINVAL && direct) {
+      fcntl(fd, F_SETFL, flags);
+      direct = false;
+      posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+      continue;
+    }
+    if (n < 0) {
+      result = FromErrno(errno);
+      break;
+    }
+    ssize_t m = ReadAt(copy, theirs, std::size_t(n ? n : 1), at);
+    if (m < 0) result = FromErrno(errno);
+    else if (m != n || std::memcmp(mine, theirs, std::size_t(n)) != 0) result = ErrorChangedMeanwhile;
+    if (n == 0) break;
+    at += n;
+  }
+  if (direct) fcntl(fd, F_SETFL, flags);
+  close(copy);
+  return result;
+}
+
+// Steps 2 to 6, on the descriptor that the copy read.
+Status DeleteHeld(const Original& original, int fd, bool leased, std::string& keptAs) {
+  if (original.name.size() > MaxPathBytes) return ErrorFilenameExcedRange;
+  Walk walk(original.folder);
+  int e = walk.To(original.name, Through::AllButLast);
+  if (e != 0) return walk.StatusOf(e);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return FromErrno(errno);
+  if (!SameFile(st.st_dev, st.st_ino, original.opened)) return ErrorChangedMeanwhile;
+  if (Status refused = RefusedDeletion(st); refused != 0) return refused;
+  if (!leased && !(StampFrom(st) == original.opened)) return ErrorChangedMeanwhile;
+
+  const int dir = walk.dir();
+  const std::string& name = walk.name();
   std::string aside;
   Status result = MoveAside(dir, name, aside);
   if (result != 0) return result;
-  if (!HoldsComparedFile(dir, aside, expected))
+  FileStamp there;
+  if (!LookAside(dir, aside, there))
+    result = FromErrno(errno);
+  else if (!SameFile(there.volume, there.index, original.opened))
     result = ErrorChangedMeanwhile;
   else if (leased)
-    result = leaseControl(fd, F_GETLEASE, 0) == F_RDLCK ? 0 : ErrorSharingViolation;
-  else
-    result = CompareStamp(fd, expected);
+    result = leaseControl(fd, F_GETLEASE, 0) == F_RDLCK && !leaseBroken ? 0 : ErrorChangedMeanwhile;
+  else if (!(there == original.opened))
+    result = ErrorChangedMeanwhile;
+  else if ((result = SameContent(fd, original)) == 0)
+    result = !LookAside(dir, aside, there) ? FromErrno(errno) : there == original.opened ? 0 : ErrorChangedMeanwhile;
   if (result == 0 && unlinkat(dir, aside.c_str(), 0) != 0) result = FromErrno(errno);
-  if (result != 0) {
-    PutNameBack(dir, aside, name, keptAs);
-    return result;
-  }
-  struct stat st;
-  if (!leased && fstat(fd, &st) == 0 && st.st_nlink == 0 && !(StampFrom(st) == expected)) {
-    WriteBack(fd, dir, name, st.st_mode, keptAs);
-    return ErrorChangedMeanwhile;
-  }
-  return 0;
-}
-
-// Step 1's open: the name itself, or, where it is a link that may be
-// followed, the file that the copy read through it.
-int OpenToCompare(Handle folder, const std::string& path, Walk& walk) {
-  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
-  int fd = openat(walk.dir(), walk.name().c_str(), flags);
-  if (fd >= 0 || errno != ELOOP) return fd;
-  Walk target(folder);
-  struct stat st;
-  int e = target.ToEntry(path, st);
-  if (e != 0) return errno = e, -1;
-  return openat(target.dir(), target.name().c_str(), flags);
+  if (result != 0) PutNameBack(dir, aside, name, keptAs);
+  return result;
 }
 
 }  // namespace
 
 int (*leaseControl)(int fd, int command, int argument) = LeaseFcntl;
 
-Status NativePlatform::DeleteIfUnchanged(Handle folder, const std::string& path, const FileStamp& expected,
-                                        std::string& keptAs) {
+Status NativePlatform::HoldForDeletion(Handle& h, bool& kept) {
+  kept = true;
+  char path[32];
+  snprintf(path, sizeof path, "/proc/self/fd/%d", int(h));
+  int reader = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  held = Held{int(h), ENOLCK};
+  // Without /proc the copy reads the descriptor it opened, and the deletion
+  // compares the content.
+  if (reader < 0) return 0;
+  Status closed = CloseFile(h);
+  h = reader;
+  held.fd = reader;
+  if (closed != 0) return closed;
+  CatchLeaseBreaks();
+  SetLeased(reader);
+  held.refusal = leaseControl(reader, F_SETLEASE, F_RDLCK) == 0 ? 0 : errno;
+  if (held.refusal != 0) SetLeased(-1);
+  return 0;
+}
+
+Status NativePlatform::DeleteIfUnchanged(const Original& original, std::string& keptAs, Status& closed) {
   keptAs.clear();
-  if (path.size() > MaxPathBytes) return ErrorFilenameExcedRange;
-  Walk walk(folder);
-  int e = walk.To(path, Through::AllButLast);
-  if (e != 0) return walk.StatusOf(e);
-  int fd = OpenToCompare(folder, path, walk);
-  if (fd < 0) return walk.StatusOf(errno, FailedAt::Name);
-  struct stat st;
-  Status result = fstat(fd, &st) != 0                ? FromErrno(errno)
-                  : !(StampFrom(st) == expected)      ? Status(ErrorChangedMeanwhile)
-                                                      : RefusedDeletion(st);
-  if (result == 0) {
-    bool leased = leaseControl(fd, F_SETLEASE, F_RDLCK) == 0;
-    if (!leased) result = errno == EAGAIN ? Status(ErrorSharingViolation) : NoLeaseHere(errno) ? 0 : FromErrno(errno);
-    if (leased) result = CompareStamp(fd, expected);
-    if (result == 0) result = DeleteAside(fd, walk.dir(), walk.name(), expected, leased, keptAs);
-    if (leased) leaseControl(fd, F_SETLEASE, F_UNLCK);
-  }
-  close(fd);
-  if (!keptAs.empty()) keptAs.insert(0, FolderPart(path));
+  const int fd = int(original.held);
+  const int refusal = held.fd == fd ? held.refusal : ENOLCK;
+  Status result = refusal == EAGAIN               ? Status(ErrorSharingViolation)
+                  : refusal == 0 && leaseBroken  ? Status(ErrorChangedMeanwhile)
+                  : refusal == 0 || NoLeaseHere(refusal) ? DeleteHeld(original, fd, refusal == 0, keptAs)
+                                                         : FromErrno(refusal);
+  if (held.fd == fd) held = Held{};
+  SetLeased(-1);
+  closed = CloseFile(original.held);
+  if (!keptAs.empty()) keptAs.insert(0, FolderPart(original.name));
   return result;
 }
 

@@ -41,8 +41,8 @@ void NativePlatform::Start(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
   // The kernel tells the holder of a lease with SIGIO that a writer waits,
-  // which would end the process; the deletion asks the lease's state itself
-  // (deletion.cpp), and the signal may come after the lease is gone.
+  // which would end the process; ignored until the first lease puts its
+  // handler in place (deletion.cpp).
   signal(SIGIO, SIG_IGN);
   // A standard descriptor closed at start must stay unusable: left free, the
   // next file the run opens would get its number and receive console text.
