@@ -46,6 +46,33 @@ std::string CreatePartial(BlockFile& to, const HeldName& destination) {
   return partial;
 }
 
+// Removes a copy that did not reach its name, on any way out: a copy that
+// failed is useless, as its original is whole, and it may hold the very
+// space whose lack ended the run. It goes before the failure report; only a
+// killed run leaves a .partial behind.
+class UnfinishedCopy {
+ public:
+  UnfinishedCopy(BlockFile& to, const std::string& partial, os::Handle folder)
+      : to_(to), partial_(partial), folder_(folder) {}
+  ~UnfinishedCopy() {
+    if (done_) return;
+    const int32_t status = TakeIoStatus();  // the failure's, if not yet taken
+    if (to_.state == FileState::OpenForBlocks) CloseBlockFile(to_);
+    TakeIoStatus();
+    RemoveFile(partial_, folder_);
+    if (status != 0) SetIoStatus(status);
+  }
+  UnfinishedCopy(const UnfinishedCopy&) = delete;
+  UnfinishedCopy& operator=(const UnfinishedCopy&) = delete;
+  void Finished() { done_ = true; }
+
+ private:
+  BlockFile& to_;
+  const std::string& partial_;
+  os::Handle folder_;
+  bool done_ = false;
+};
+
 }  // namespace
 
 void ArchiveFile(const HeldName& source, const HeldName& destination, bool deleteAfter) {
@@ -66,6 +93,7 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   // The copy carries the original's name only once it is complete: a run cut
   // short leaves a name that says so, never a short file that looks whole.
   const std::string partial = CreatePartial(to, destination);
+  UnfinishedCopy unfinished(to, partial, destination.folder.handle);
   CopyAccessRights(from, to);
   CheckIoStatus();
 
@@ -104,10 +132,12 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (IoStatus() == os::ErrorAlreadyExists) {
     TakeIoStatus();
     RemoveFile(partial, destination.folder.handle);
+    unfinished.Finished();
     WriteLine("Original kept, name taken in archive : ", source.Shown());
     return;
   }
   CheckIoStatus();
+  unfinished.Finished();
   if (!deleteAfter) return;
 
   // The copy's folder entry must be durable too before the original goes.
