@@ -20,6 +20,10 @@ __attribute__((noinline)) std::unique_ptr<char[]> TakeCopyBuffer() {
   return buffer;
 }
 
+bool AllZeros(const char* bytes, uint32_t count) {
+  return count == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0);
+}
+
 void WriteLine(const char* what, const std::string& path) {
   WriteText(StandardOutput, what);
   WriteText(StandardOutput, path);
@@ -94,10 +98,15 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   // short leaves a name that says so, never a short file that looks whole.
   const std::string partial = CreatePartial(to, destination);
   UnfinishedCopy unfinished(to, partial, destination.folder.handle);
-  CopyAccessRights(from, to);
+  bool holes = false;
+  CopyAccessRights(from, to, &holes);
   CheckIoStatus();
 
   std::unique_ptr<char[]> buffer = TakeCopyBuffer();
+  // Only an original with holes has its blocks looked at: a block of zeros
+  // becomes a hole in the copy, which gets its full size at the end.
+  uint64_t size = 0;
+  bool endsInHole = false;
   for (;;) {
     bool atEnd = AtEnd(from);
     CheckIoStatus();
@@ -108,6 +117,14 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
     // A source cut short while it is copied reads nothing before its old end:
     // that is its end, not a reason to ask again forever.
     if (count == 0) break;
+    size += count;
+    endsInHole = holes && AllZeros(buffer.get(), count);
+    if (endsInHole) {
+      SkipRecords(to, count);
+      CheckIoStatus();
+      ReportCopied(count);
+      continue;
+    }
     uint32_t written = 0;
     WriteRecords(to, buffer.get(), count, &written);
     CheckIoStatus();
@@ -115,6 +132,10 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
     if (written != count) SetIoStatus(StatusShortWrite);
     CheckIoStatus();
     ReportCopied(count);
+  }
+  if (endsInHole) {
+    SetFileSize(to, size);
+    CheckIoStatus();
   }
 
   if (deleteAfter) {

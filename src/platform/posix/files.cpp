@@ -181,10 +181,18 @@ Status NativePlatform::WriteFile(Handle h, const void* buffer, uint32_t count, u
 
 Status NativePlatform::FlushFile(Handle h) { return fdatasync(int(h)) == 0 ? 0 : FromErrno(errno); }
 
-Status NativePlatform::CopyAccessRights(Handle from, Handle to) {
+Status NativePlatform::CopyAccessRights(Handle from, Handle to, bool& holes) {
   struct stat st;
   if (fstat(int(from), &st) != 0) return FromErrno(errno);
+  // st_blocks counts 512-byte units whatever the file system's block size.
+  holes = uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
   return fchmod(int(to), st.st_mode & 0777 & ~processUmask) == 0 ? 0 : FromErrno(errno);
+}
+
+Status NativePlatform::SetFileSize(Handle h, uint64_t size) {
+  int e;
+  do e = ftruncate(int(h), off_t(size)) == 0 ? 0 : errno; while (e == EINTR);
+  return e == 0 ? 0 : FromErrno(e);
 }
 
 Status NativePlatform::CloseFile(Handle h) {
