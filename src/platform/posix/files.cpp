@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/posix/internal.h"
@@ -25,6 +26,11 @@ namespace {
 constexpr Status ErrorNegativeSeek = 131;  // Win32's number for a seek before the start
 
 mode_t processUmask = 022;
+bool processIsRoot = false;
+
+// The look that opened each plain file still open, so that the copy of its
+// rights asks no second time what the open already asked.
+std::unordered_map<int, struct stat> openedFiles;
 
 // The files that standard output and error are redirected to, taken once at start.
 struct FileIdentity {
@@ -44,6 +50,7 @@ Status KeepPlainFile(int fd, Handle& out, FileStamp* openedAs = nullptr) {
     return ErrorAccessDenied;
   }
   if (openedAs) *openedAs = StampFrom(st);
+  openedFiles[fd] = st;
   out = fd;
   return 0;
 }
@@ -185,6 +192,7 @@ bool IsOwnStandardStream(const struct stat& st) {
 void NoteProcessFiles() {
   processUmask = umask(0);
   umask(processUmask);
+  processIsRoot = geteuid() == 0;
   for (int fd = 1; fd <= 2; ++fd) {
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) standardStreams[fd - 1] = {st.st_dev, st.st_ino, true};
@@ -273,14 +281,16 @@ Status NativePlatform::FlushFile(Handle h) { return fdatasync(int(h)) == 0 ? 0 :
 // copy is then looked at, and fails unless it is no more open than the original.
 Status NativePlatform::CopyAccessRights(Handle from, Handle to, bool& holes) {
   struct stat st;
-  if (fstat(int(from), &st) != 0) return FromErrno(errno);
+  auto opened = openedFiles.find(int(from));
+  if (opened != openedFiles.end()) st = opened->second;
+  else if (fstat(int(from), &st) != 0) return FromErrno(errno);
   // st_blocks counts 512-byte units whatever the file system's block size.
   holes = uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
   std::vector<AclEntry> acl;
   int e = ReadAccessAcl(int(from), acl);
   if (e != 0) return FromErrno(e);
 
-  e = fchown(int(to), geteuid() == 0 ? st.st_uid : uid_t(-1), st.st_gid) == 0 ? 0 : errno;
+  e = fchown(int(to), processIsRoot ? st.st_uid : uid_t(-1), st.st_gid) == 0 ? 0 : errno;
   // Root's failure is the copy's (a quota); a group that this user may not
   // set, or an owner that the file system cannot hold, is not.
   if (e != 0 && !(e == EPERM || e == EINVAL || IsUnsupported(e))) return FromErrno(e);
@@ -318,6 +328,7 @@ Status NativePlatform::SetFileSize(Handle h, uint64_t size) {
 }
 
 Status NativePlatform::CloseFile(Handle h) {
+  openedFiles.erase(int(h));
   if (close(int(h)) == 0 || errno == EINTR) return 0;
   return FromErrno(errno);
 }
