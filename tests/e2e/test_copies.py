@@ -38,14 +38,15 @@ class CopiesTest(StowitTest):
     def test_each_case(self):
         # name, what the original is, how it is archived, what the copy must be
         rows = [
-            ('sparse on a small tmpfs', self.sparse, self.in_tmpfs, self.keeps_holes),
-            ('disk full', self.big, self.in_tiny_tmpfs, self.failed_without_partial),
+            ('sparse on a small tmpfs', self.sparse, self.mounted('tmpfs'), self.keeps_holes),
+            ('disk full', self.big, self.mounted('tmpfs', '1m'), self.failed_without_partial),
             ('owner and group as root', self.owned, self.as_root, self.mode_owner(0o640, OWNER, TEAM)),
             ('a group the runner may not set', self.owned, self.as_owner, self.mode_owner(0o600, OWNER, OWNER)),
-            ('a group the runner is in', self.owned, self.as_owner_in_team, self.mode_owner(0o640, OWNER, TEAM)),
+            ('a group the runner is in', self.owned, lambda: self.as_owner(TEAM), self.mode_owner(0o640, OWNER, TEAM)),
             ('an ACL in a setgid folder', self.with_acl, self.as_root_in_setgid, self.same_acl),
             ('a default ACL on the archive', self.owned, self.under_default_acl, self.without_acl),
-            ('an ACL on a file system without ACLs', self.with_acl, self.in_ramfs, self.mode_owner(0o600, OWNER, TEAM)),
+            ('an ACL on a file system without ACLs', self.with_acl, self.mounted('ramfs'),
+             self.mode_owner(0o600, OWNER, TEAM)),
             ('fchmod answering ENOSYS', self.owned, self.without_fchmod, self.mode_owner(0o600, OWNER, TEAM)),
         ]
         for name, make, archive, check in rows:
@@ -81,17 +82,8 @@ class CopiesTest(StowitTest):
     def as_root(self, *args, **kw):
         return self.stowit('a.log', *args, **kw)
 
-    def in_tmpfs(self):
-        self.mount('tmpfs')
-        return self.as_root()
-
-    def in_tiny_tmpfs(self):
-        self.mount('tmpfs', '1m')
-        return self.as_root()
-
-    def in_ramfs(self):
-        self.mount('ramfs')
-        return self.as_root()
+    def mounted(self, fs, size='64m'):
+        return lambda: (self.mount(fs, size), self.as_root())[1]
 
     def without_fchmod(self):
         if not os.path.exists(SHIM):
@@ -106,9 +98,6 @@ class CopiesTest(StowitTest):
                                '--groups=' + ','.join(map(str, groups)) if groups else '--clear-groups',
                                PROGRAM, 'a.log'], cwd=self.dir, capture_output=True)
 
-    def as_owner_in_team(self):
-        return self.as_owner(TEAM)
-
     def as_root_in_setgid(self):
         os.makedirs(self.path('Archive'))
         os.chown(self.path('Archive'), 0, OUTSIDER)
@@ -122,7 +111,7 @@ class CopiesTest(StowitTest):
 
     # The checks.
     def archived(self, result):
-        self.assertEqual(getattr(result, 'code', getattr(result, 'returncode', None)), 0, result)
+        self.assertEqual(getattr(result, 'code', getattr(result, 'returncode', None)), 0, result)  # ours or setpriv's
 
     def keeps_holes(self, result, original):
         self.archived(result)
