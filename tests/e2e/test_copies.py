@@ -22,8 +22,8 @@ def acl(path):
         return None
 
 
-@skip_unless_root('needs root: spare uids and gids, and mounts of its own')
 @unittest.skipUnless(POSIX and shutil.which('setfacl'), 'needs Linux and setfacl (Debian package acl)')
+@skip_unless_root('needs root: spare uids and gids, and mounts of its own')
 class CopiesTest(StowitTest):
     def mount(self, fs, size='64m'):
         """A fresh file system of that type as the archive folder."""
