@@ -20,6 +20,10 @@ __attribute__((noinline)) std::unique_ptr<char[]> TakeCopyBuffer() {
   return buffer;
 }
 
+bool AllZeros(const char* bytes, uint32_t count) {
+  return count == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0);
+}
+
 void WriteLine(const char* what, const std::string& path) {
   WriteText(StandardOutput, what);
   WriteText(StandardOutput, path);
@@ -45,6 +49,33 @@ std::string CreatePartial(BlockFile& to, const HeldName& destination) {
   CheckIoStatus();
   return partial;
 }
+
+// Removes a copy that did not reach its name, on any way out: a copy that
+// failed is useless, as its original is whole, and it may hold the very
+// space whose lack ended the run. It goes before the failure report; only a
+// killed run leaves a .partial behind.
+class UnfinishedCopy {
+ public:
+  UnfinishedCopy(BlockFile& to, const std::string& partial, os::Handle folder)
+      : to_(to), partial_(partial), folder_(folder) {}
+  ~UnfinishedCopy() {
+    if (done_) return;
+    const int32_t status = TakeIoStatus();  // the failure's, if not yet taken
+    if (to_.state == FileState::OpenForBlocks) CloseBlockFile(to_);
+    TakeIoStatus();
+    RemoveFile(partial_, folder_);
+    if (status != 0) SetIoStatus(status);
+  }
+  UnfinishedCopy(const UnfinishedCopy&) = delete;
+  UnfinishedCopy& operator=(const UnfinishedCopy&) = delete;
+  void Finished() { done_ = true; }
+
+ private:
+  BlockFile& to_;
+  const std::string& partial_;
+  os::Handle folder_;
+  bool done_ = false;
+};
 
 }  // namespace
 
@@ -73,10 +104,16 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   // The copy carries the original's name only once it is complete: a run cut
   // short leaves a name that says so, never a short file that looks whole.
   const std::string partial = CreatePartial(to, destination);
-  CopyAccessRights(from, to);
+  UnfinishedCopy unfinished(to, partial, destination.folder.handle);
+  bool holes = false;
+  CopyAccessRights(from, to, &holes);
   CheckIoStatus();
 
   std::unique_ptr<char[]> buffer = TakeCopyBuffer();
+  // Only an original with holes has its blocks looked at: a block of zeros
+  // becomes a hole in the copy, which gets its full size at the end.
+  uint64_t size = 0;
+  bool endsInHole = false;
   for (;;) {
     bool atEnd = AtEnd(from);
     CheckIoStatus();
@@ -87,6 +124,14 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
     // A source cut short while it is copied reads nothing before its old end:
     // that is its end, not a reason to ask again forever.
     if (count == 0) break;
+    size += count;
+    endsInHole = holes && AllZeros(buffer.get(), count);
+    if (endsInHole) {
+      SkipRecords(to, count);
+      CheckIoStatus();
+      ReportCopied(count);
+      continue;
+    }
     uint32_t written = 0;
     WriteRecords(to, buffer.get(), count, &written);
     CheckIoStatus();
@@ -94,6 +139,10 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
     if (written != count) SetIoStatus(StatusShortWrite);
     CheckIoStatus();
     ReportCopied(count);
+  }
+  if (endsInHole) {
+    SetFileSize(to, size);
+    CheckIoStatus();
   }
 
   if (deleteAfter) {
@@ -113,6 +162,7 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
   if (IoStatus() == os::ErrorAlreadyExists) {
     TakeIoStatus();
     RemoveFile(partial, destination.folder.handle);
+    unfinished.Finished();
     if (heldToDeletion) {
       CloseBlockFile(from);
       CheckIoStatus();
@@ -121,6 +171,7 @@ void ArchiveFile(const HeldName& source, const HeldName& destination, bool delet
     return;
   }
   CheckIoStatus();
+  unfinished.Finished();
   if (!deleteAfter) return;
 
   // The copy's folder entry must be durable too before the original goes.

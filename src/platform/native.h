@@ -39,7 +39,8 @@ class NativePlatform : public Platform {
   Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) override;
   Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) override;
   Status FlushFile(Handle h) override;
-  Status CopyAccessRights(Handle from, Handle to) override;
+  Status CopyAccessRights(Handle from, Handle to, bool& holes) override;
+  Status SetFileSize(Handle h, uint64_t size) override;
   Status CloseFile(Handle h) override;
   Status StampOf(Handle h, FileStamp& stamp) override;
   Status DeleteFile(Handle folder, const std::string& name) override;

@@ -195,7 +195,14 @@ class Platform {
   virtual Status ReadFile(Handle h, void* buffer, uint32_t count, uint32_t& done) = 0;
   virtual Status WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t& done) = 0;
   virtual Status FlushFile(Handle h) = 0;              // FlushFileBuffers / fdatasync
-  virtual Status CopyAccessRights(Handle from, Handle to) = 0;  // POSIX permission bits; nothing on Windows
+  // Gives `to` no wider access than `from` (POSIX: owner and group where they
+  // can be had, permission bits, access ACL; nothing on Windows, where a copy
+  // takes its folder's inherited access). `holes` tells whether `from` has
+  // holes, its allocated blocks fewer than its size needs (Windows: never):
+  // answered from the same look at it, as every copy asks both.
+  virtual Status CopyAccessRights(Handle from, Handle to, bool& holes) = 0;
+  // Sets the file's size, as SetEndOfFile at that position; what it adds is zeros (POSIX: a hole).
+  virtual Status SetFileSize(Handle h, uint64_t size) = 0;
   virtual Status CloseFile(Handle h) = 0;              // files, folders and searches' own handles alike
   virtual Status StampOf(Handle h, FileStamp& stamp) = 0;  // GetFileInformationByHandle / fstat
   virtual Status DeleteFile(Handle folder, const std::string& name) = 0;

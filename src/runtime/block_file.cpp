@@ -151,9 +151,22 @@ void StampOf(const BlockFile& f, os::FileStamp& stamp) {
   Store(os::Sys().StampOf(f.handle, stamp));
 }
 
-void CopyAccessRights(const BlockFile& from, BlockFile& to) {
+void CopyAccessRights(const BlockFile& from, BlockFile& to, bool* holes) {
   if (!OpenForBlocks(from) || !OpenForBlocks(to)) return;
-  Store(os::Sys().CopyAccessRights(from.handle, to.handle));
+  bool has = false;
+  Store(os::Sys().CopyAccessRights(from.handle, to.handle, has));
+  if (holes) *holes = has;
+}
+
+void SkipRecords(BlockFile& f, uint32_t count) {
+  if (!OpenForBlocks(f)) return;
+  uint64_t ignored = 0;
+  Store(os::Sys().SetPosition(f.handle, int64_t(uint64_t(count) * f.recordSize), os::MoveMethod::Current, ignored));
+}
+
+void SetFileSize(BlockFile& f, uint64_t count) {
+  if (!OpenForBlocks(f)) return;
+  Store(os::Sys().SetFileSize(f.handle, count * f.recordSize));
 }
 
 bool FilePresent(const std::string& name, os::Handle folder) {

@@ -42,8 +42,14 @@ void CloseBlockFile(BlockFile& file);
 void FlushBlockFile(BlockFile& file);
 // Which file is open, its size and its last write, to tell later whether it changed.
 void StampOf(const BlockFile& file, os::FileStamp& stamp);
-// Gives `to` no wider access than `from` has (the permission bits, where the platform has them).
-void CopyAccessRights(const BlockFile& from, BlockFile& to);
+// Gives `to` no wider access than `from` has (os::Platform::CopyAccessRights);
+// `holes`, where given, tells whether `from` has holes.
+void CopyAccessRights(const BlockFile& from, BlockFile& to, bool* holes = nullptr);
+// Moves the position on by `count` records without writing them: where the
+// file system keeps holes, they take no space.
+void SkipRecords(BlockFile& file, uint32_t count);
+// Sets the file's size to `count` records; what it adds reads as zeros.
+void SetFileSize(BlockFile& file, uint64_t count);
 
 // File-level services that answer by their result and leave IoStatus and
 // SearchStatus alone; a name is within `folder` (a path by default).

@@ -22,13 +22,15 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #define CALLS(X)                                                                                  \
   X(open) X(openat) X(read) X(pread) X(write) X(lseek) X(close) X(fstat) X(stat) X(lstat)        \
   X(fstatat) X(statx) X(fcntl) X(fchmod) X(fsync) X(fdatasync) X(rename) X(renameat)             \
   X(renameat2) X(unlink) X(unlinkat) X(linkat) X(mkdir) X(mkdirat) X(readlink) X(readlinkat)     \
-  X(opendir) X(fdopendir) X(readdir) X(closedir) X(dup) X(dup2) X(isatty)
+  X(opendir) X(fdopendir) X(readdir) X(closedir) X(dup) X(dup2) X(isatty) X(fchown)               \
+  X(fgetxattr) X(fsetxattr) X(ftruncate)
 
 #define ID(name) C_##name,
 enum { CALLS(ID) CALL_COUNT };
@@ -176,3 +178,9 @@ WRAP(int, closedir, closedir, (DIR * d), (d), NULL, dirfd(d), -1)
 WRAP(int, dup, dup, (int fd), (fd), NULL, fd, -1)
 WRAP(int, dup2, dup2, (int fd, int to), (fd, to), NULL, to, -1)
 WRAP(int, isatty, isatty, (int fd), (fd), NULL, fd, 0)
+WRAP(int, fchown, fchown, (int fd, uid_t u, gid_t g), (fd, u, g), NULL, fd, -1)
+WRAP(ssize_t, fgetxattr, fgetxattr, (int fd, const char *n, void *v, size_t s), (fd, n, v, s), NULL, fd, -1)
+WRAP(int, fsetxattr, fsetxattr, (int fd, const char *n, const void *v, size_t s, int f), (fd, n, v, s, f), NULL, fd,
+     -1)
+WRAP(int, ftruncate, ftruncate, (int fd, off_t at), (fd, at), NULL, fd, -1)
+WRAP(int, ftruncate64, ftruncate, (int fd, off64_t at), (fd, at), NULL, fd, -1)

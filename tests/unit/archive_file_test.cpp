@@ -8,6 +8,10 @@
 #include <set>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "runtime/console.h"
 #include "runtime/failure.h"
 #include "runtime/startup.h"
@@ -168,6 +172,48 @@ TEST_F(ArchiveFileTest, CopyIsByteIdenticalAndReadsEachBlockOnce) {
   EXPECT_EQ(Console(), "");
 }
 
+// Zeros where the original has holes stay holes; zeros that an original
+// without holes holds are written (the rows above).
+TEST_F(ArchiveFileTest, HolesStayHolesAndTheContentIsKept) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows layer copies holes as zeros";
+#else
+  struct Case {
+    const char* shape;
+    std::vector<std::pair<uint64_t, std::size_t>> data;  // where, how many bytes
+    uint64_t size;
+  } cases[] = {
+      {"all hole", {}, 1 << 20},
+      {"data, then a hole to the end", {{0, 5000}}, 1 << 20},
+      {"a hole, then data to the end", {{(1 << 20) - 100, 100}}, 1 << 20},
+      {"data, a hole, data in a block's middle", {{0, 10}, {700000, 20000}}, 1 << 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shape);
+    fs::remove(source);
+    fs::remove(destination);
+    std::string expected(c.size, '\0');
+    {
+      std::ofstream out(source, std::ios::binary);
+      for (auto [at, n] : c.data) {
+        std::string bytes = RandomBytes(n);
+        expected.replace(at, n, bytes);
+        out.seekp(std::streamoff(at)).write(bytes.data(), std::streamsize(n));
+      }
+    }
+    fs::resize_file(source, c.size);
+    platform.writes = 0;
+    ASSERT_EQ(Archive(false), 0);
+    EXPECT_EQ(dir.Read("copies/app.log"), expected);
+    struct stat st;
+    ASSERT_EQ(stat(destination.c_str(), &st), 0);
+    // The blocks that hold data, and a block either side of each for the file system's rounding.
+    EXPECT_LE(uint64_t(st.st_blocks) * 512, 3 * CopyBlockSize * c.data.size());
+    EXPECT_LE(platform.writes, int(2 * c.data.size()));
+  }
+#endif
+}
+
 TEST_F(ArchiveFileTest, DeleteAfterFlushesTheCopyBeforeTheOriginalGoes) {
   std::string bytes = RandomBytes(20000);
   dir.Write("app.log", bytes);
@@ -257,6 +303,10 @@ TEST_F(ArchiveFileTest, EveryFailingStepRaisesItsStatusAndKeepsTheOriginal) {
     EXPECT_EQ(Archive(true), int32_t(c.status));
     EXPECT_EQ(IoStatus(), 0);  // taken by the failure
     EXPECT_EQ(dir.Read("app.log"), bytes);
+    // No .partial: a half copy may hold the very space that ran out.
+    for (const auto& entry : fs::directory_iterator(dir.Path("copies")))
+      EXPECT_EQ(entry.path().string() + ":" + dir.Read("copies" + std::string(1, Rules.pathDelimiter) + "app.log"),
+                destination + ":" + bytes);
     platform.*c.fault = Fault{};
     platform.CloseLeftovers();
     fs::remove(destination);

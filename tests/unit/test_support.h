@@ -111,7 +111,7 @@ class CountingPlatform : public os::NativePlatform {
     return NativePlatform::FlushFolder(d);
   }
   os::Status DeleteFile(os::Handle d, const std::string& n) override {
-    ++deletes;
+    ++removes;
     return NativePlatform::DeleteFile(d, n);
   }
   os::Status DeleteIfUnchanged(const os::Original& o, std::string& k, os::Status& closed) override {
@@ -135,7 +135,7 @@ class CountingPlatform : public os::NativePlatform {
   [[noreturn]] void ExitProcess(int32_t code) override { throw Ended{code}; }
 
   int reads = 0, writes = 0, positions = 0, creates = 0, opens = 0, closes = 0, flushes = 0, folderFlushes = 0,
-      deletes = 0, searchEnds = 0;
+      deletes = 0, removes = 0, searchEnds = 0;  // deletes: of originals; removes: by name
   std::vector<uint32_t> writeSizes;
   bool shortWrites = false;
   Fault readFault, writeFault, positionFault, createFault, openFault, closeFault, flushFault, folderFlushFault,

@@ -296,6 +296,7 @@ Status NativePlatform::HoldForDeletion(Handle& h, bool& kept) {
   // Without /proc the copy reads the descriptor it opened, and the deletion
   // compares the content.
   if (reader < 0) return 0;
+  NoteSameFile(int(h), reader);
   Status closed = CloseFile(h);
   h = reader;
   held.fd = reader;

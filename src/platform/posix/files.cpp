@@ -8,10 +8,14 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/posix/internal.h"
 
@@ -22,6 +26,11 @@ namespace {
 constexpr Status ErrorNegativeSeek = 131;  // Win32's number for a seek before the start
 
 mode_t processUmask = 022;
+bool processIsRoot = false;
+
+// The look that opened each plain file still open, so that the copy of its
+// rights asks no second time what the open already asked.
+std::unordered_map<int, struct stat> openedFiles;
 
 // The files that standard output and error are redirected to, taken once at start.
 struct FileIdentity {
@@ -41,15 +50,104 @@ Status KeepPlainFile(int fd, Handle& out, FileStamp* openedAs = nullptr) {
     return ErrorAccessDenied;
   }
   if (openedAs) *openedAs = StampFrom(st);
+  openedFiles[fd] = st;
   out = fd;
   return 0;
 }
+
+}  // namespace
+
+void NoteSameFile(int opened, int same) {
+  auto look = openedFiles.find(opened);
+  if (look != openedFiles.end()) openedFiles[same] = look->second;
+}
+
+namespace {
 
 int OpenFlags(uint32_t access) {
   bool read = access & AccessRead, write = access & AccessWrite;
   return (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
 }
 
+
+// The access ACL as the kernel stores it in its extended attribute: a
+// version, then entries of a tag, permission bits and an id, in tag order.
+constexpr const char* AccessAclName = "system.posix_acl_access";
+constexpr uint32_t AclVersion = 2;
+enum : uint16_t { AclUserObj = 0x01, AclUser = 0x02, AclGroupObj = 0x04, AclGroup = 0x08, AclMask = 0x10, AclOther = 0x20 };
+struct AclEntry {
+  uint16_t tag, perm;
+  uint32_t id;
+};
+
+// A file system without ACLs, or without permission bits.
+bool IsUnsupported(int e) { return e == EOPNOTSUPP || e == ENOTSUP || e == ENOSYS; }
+
+// The file's access ACL, left empty where it has none; 0 or an errno.
+int ReadAccessAcl(int fd, std::vector<AclEntry>& acl) {
+  std::vector<char> bytes(1024);
+  ssize_t n;
+  while ((n = fgetxattr(fd, AccessAclName, bytes.data(), bytes.size())) < 0 && errno == ERANGE) {
+    n = fgetxattr(fd, AccessAclName, nullptr, 0);
+    if (n < 0) break;
+    bytes.resize(std::size_t(n) + sizeof(AclEntry));
+  }
+  if (n < 0) return errno == ENODATA || IsUnsupported(errno) ? 0 : errno;
+  uint32_t version = 0;
+  if (std::size_t(n) < sizeof version || (std::size_t(n) - sizeof version) % sizeof(AclEntry) != 0) return EINVAL;
+  std::memcpy(&version, bytes.data(), sizeof version);
+  if (version != AclVersion) return EINVAL;
+  acl.resize((std::size_t(n) - sizeof version) / sizeof(AclEntry));
+  std::memcpy(acl.data(), bytes.data() + sizeof version, acl.size() * sizeof(AclEntry));
+  return 0;
+}
+
+int WriteAccessAcl(int fd, const std::vector<AclEntry>& acl) {
+  std::vector<char> bytes(sizeof AclVersion + acl.size() * sizeof(AclEntry));
+  std::memcpy(bytes.data(), &AclVersion, sizeof AclVersion);
+  std::memcpy(bytes.data() + sizeof AclVersion, acl.data(), acl.size() * sizeof(AclEntry));
+  return fsetxattr(fd, AccessAclName, bytes.data(), bytes.size(), 0) == 0 ? 0 : errno;
+}
+
+void SetAclBits(std::vector<AclEntry>& acl, uint16_t perm, uint16_t tags) {
+  for (AclEntry& entry : acl)
+    if (entry.tag & tags) entry.perm = perm;
+}
+
+// The permission bits that hold no more than an ACL gives: the owner's, the
+// owning group's within the mask, and others'.
+mode_t AclAsBits(const std::vector<AclEntry>& acl) {
+  mode_t user = 0, group = 0, mask = 7, other = 0;
+  for (const AclEntry& entry : acl) {
+    if (entry.tag == AclUserObj) user = entry.perm & 7;
+    if (entry.tag == AclGroupObj) group = entry.perm & 7;
+    if (entry.tag == AclMask) mask = entry.perm & 7;
+    if (entry.tag == AclOther) other = entry.perm & 7;
+  }
+  return user << 6 | (group & mask) << 3 | other;
+}
+
+std::vector<AclEntry> BitsAsAcl(mode_t mode) {
+  constexpr uint32_t undefined = uint32_t(-1);
+  return {{AclUserObj, uint16_t(mode >> 6 & 7), undefined},
+          {AclGroupObj, uint16_t(mode >> 3 & 7), undefined},
+          {AclOther, uint16_t(mode & 7), undefined}};
+}
+
+// Whether the copy lets anyone read or write who could not on the original.
+// Execute is left out: a file system without permission bits shows it on
+// every file. In another group, the copy's group and others are each held to
+// what both the original's group and its others had. Where the ACL was set,
+// the group bits are its mask over entries copied as they stand.
+bool MoreOpen(const struct stat& original, const struct stat& copy, bool aclSet) {
+  mode_t allowed = original.st_mode & 0777;
+  if (copy.st_gid != original.st_gid) {
+    mode_t both = (original.st_mode >> 3) & original.st_mode & 7;
+    allowed = (allowed & 0700) | both << 3 | both;
+  }
+  if (aclSet) allowed |= 070;
+  return (copy.st_mode & 0666 & ~allowed) != 0;
+}
 }  // namespace
 
 FileStamp StampFrom(const struct stat& st) {
@@ -103,6 +201,7 @@ bool IsOwnStandardStream(const struct stat& st) {
 void NoteProcessFiles() {
   processUmask = umask(0);
   umask(processUmask);
+  processIsRoot = geteuid() == 0;
   for (int fd = 1; fd <= 2; ++fd) {
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) standardStreams[fd - 1] = {st.st_dev, st.st_ino, true};
@@ -181,13 +280,64 @@ Status NativePlatform::WriteFile(Handle h, const void* buffer, uint32_t count, u
 
 Status NativePlatform::FlushFile(Handle h) { return fdatasync(int(h)) == 0 ? 0 : FromErrno(errno); }
 
-Status NativePlatform::CopyAccessRights(Handle from, Handle to) {
+// What a copy carries besides its bytes. Root gives it the original's owner
+// and group; another user the group where that user may. Then the access ACL
+// as it stands, or where there is none the permission bits (less the umask),
+// written as the ACL that they stand for: the kernel sets the bits from it
+// and drops an ACL that the copy took from its folder's default ACL, in one
+// call. A file system without ACLs takes the bits by fchmod instead, and one
+// without permission bits keeps its own. Whatever was or was not set, the
+// copy is then looked at, and fails unless it is no more open than the original.
+Status NativePlatform::CopyAccessRights(Handle from, Handle to, bool& holes) {
   struct stat st;
-  if (fstat(int(from), &st) != 0) return FromErrno(errno);
-  return fchmod(int(to), st.st_mode & 0777 & ~processUmask) == 0 ? 0 : FromErrno(errno);
+  auto opened = openedFiles.find(int(from));
+  if (opened != openedFiles.end()) st = opened->second;
+  else if (fstat(int(from), &st) != 0) return FromErrno(errno);
+  // st_blocks counts 512-byte units whatever the file system's block size.
+  holes = uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
+  std::vector<AclEntry> acl;
+  int e = ReadAccessAcl(int(from), acl);
+  if (e != 0) return FromErrno(e);
+
+  e = fchown(int(to), processIsRoot ? st.st_uid : uid_t(-1), st.st_gid) == 0 ? 0 : errno;
+  // Root's failure is the copy's (a quota); a group that this user may not
+  // set, or an owner that the file system cannot hold, is not.
+  if (e != 0 && !(e == EPERM || e == EINVAL || IsUnsupported(e))) return FromErrno(e);
+  const bool groupKept = e == 0;
+
+  mode_t mode = st.st_mode & 0777 & ~processUmask;
+  bool aclSet = false, aclsHeld = true;
+  if (!acl.empty()) {
+    // In another group the owning group's entry would go to the wrong people,
+    // and others would take in the original's group members that it shut out.
+    if (!groupKept) SetAclBits(acl, 0, AclGroupObj | AclOther);
+    e = WriteAccessAcl(int(to), acl);
+    if (e != 0 && !IsUnsupported(e)) return FromErrno(e);
+    aclSet = e == 0;
+    aclsHeld = aclSet;
+    // Without ACLs, the group bits are what the owning group had: its entry within the mask.
+    if (!aclSet) mode = AclAsBits(acl) & ~processUmask;
+  }
+  if (!groupKept) mode &= ~mode_t(077);
+  if (!aclSet) {
+    e = aclsHeld ? WriteAccessAcl(int(to), BitsAsAcl(mode)) : EOPNOTSUPP;
+    if (IsUnsupported(e)) e = fchmod(int(to), mode) == 0 ? 0 : errno;
+    if (e != 0 && !(e == EPERM || IsUnsupported(e))) return FromErrno(e);
+  }
+
+  struct stat made;
+  if (fstat(int(to), &made) != 0) return FromErrno(errno);
+  return MoreOpen(st, made, aclSet) ? ErrorAccessDenied : 0;
+}
+
+Status NativePlatform::SetFileSize(Handle h, uint64_t size) {
+  int e;
+  do e = ftruncate(int(h), off_t(size)) == 0 ? 0 : errno; while (e == EINTR);
+  return e == 0 ? 0 : FromErrno(e);
 }
 
 Status NativePlatform::CloseFile(Handle h) {
+  openedFiles.erase(int(h));
   if (close(int(h)) == 0 || errno == EINTR) return 0;
   return FromErrno(errno);
 }

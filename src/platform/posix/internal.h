@@ -86,6 +86,9 @@ Status RefusedDeletion(const struct stat& st);
 FileStamp StampFrom(const struct stat& st);
 // Renames, never over another file: 0, EEXIST when `to` is taken, or another errno.
 int RenameWithoutReplacing(int fromDir, const std::string& from, int toDir, const std::string& to);
+// `same` is another descriptor of the file that `opened` opened: the look
+// taken at that open stands for it too.
+void NoteSameFile(int opened, int same);
 // Writes on after a partial transfer until `count` bytes are written.
 Status WriteAll(int fd, const char* bytes, uint32_t count, uint32_t& done);
 

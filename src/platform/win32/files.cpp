@@ -143,7 +143,19 @@ Status NativePlatform::FlushFile(Handle h) {
   return WaitingOutScanners([&] { return FlushFileBuffers(H(h)) ? 0 : LastError(); });
 }
 
-Status NativePlatform::CopyAccessRights(Handle, Handle) { return 0; }
+// A copy takes the access that its folder passes on. An NTFS sparse file is
+// copied with its zeros written out: the copy is not sparse.
+Status NativePlatform::CopyAccessRights(Handle, Handle, bool& holes) {
+  holes = false;
+  return 0;
+}
+
+Status NativePlatform::SetFileSize(Handle h, uint64_t size) {
+  LARGE_INTEGER at;
+  at.QuadPart = int64_t(size);
+  if (!SetFilePointerEx(H(h), at, nullptr, FILE_BEGIN) || !SetEndOfFile(H(h))) return LastError();
+  return 0;
+}
 
 // Never tried again: the handle is closed even when CloseHandle reports a
 // failure, and by the next try its number may be another file's.
