@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/posix/internal.h"
+#include "platform/search_record.h"
 #include "platform/wildcard.h"
 
 namespace os {
@@ -100,26 +101,19 @@ Status NativePlatform::StartSearch(Handle folder, const std::string& pattern, Ha
   auto* s = new Search;
   s->dir = dir;
   s->pattern = NamePattern(last, SystemCharLength);
-  Status st = NextMatch(*s, found);
-  if (st != 0) {
-    closedir(s->dir);
-    delete s;
-    return st == ErrorNoMoreFiles ? ErrorFileNotFound : st;
-  }
-  search = reinterpret_cast<Handle>(s);
-  return 0;
+  return HandOutSearch(s, NextMatch(*s, found), search, [](Search& r) { closedir(r.dir); });
 }
 
 Status NativePlatform::ContinueSearch(Handle search, FindData& found) {
-  auto* s = reinterpret_cast<Search*>(search);
-  if (search == InvalidHandle || !s) return ErrorInvalidHandle;
+  auto* s = SearchRecord<Search>(search);
+  if (!s) return ErrorInvalidHandle;
   if (!s->dir) return ErrorNoMoreFiles;  // a single name looked up
   return NextMatch(*s, found);
 }
 
 Status NativePlatform::EndSearch(Handle search) {
-  auto* s = reinterpret_cast<Search*>(search);
-  if (search == InvalidHandle || !s) return ErrorInvalidHandle;
+  auto* s = SearchRecord<Search>(search);
+  if (!s) return ErrorInvalidHandle;
   if (s->dir) closedir(s->dir);
   delete s;
   return 0;

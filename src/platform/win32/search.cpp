@@ -8,6 +8,7 @@
 // own wildcard rules differ from one system to another, and a name without
 // wildcards can bring back a made-up entry for a device ("aux.log").
 #include "platform/wildcard.h"
+#include "platform/search_record.h"
 #include "platform/win32/internal.h"
 
 namespace os {
@@ -62,27 +63,20 @@ Status NativePlatform::StartSearch(Handle, const std::string& pattern, Handle& s
   HANDLE h = FindFirstFileW(wide.c_str(), &record);
   if (h == INVALID_HANDLE_VALUE) return LastError();
   auto* s = new Search{h, NamePattern(last, SystemCharLength)};
-  st = NextMatch(*s, record, found);
-  if (st != 0) {
-    FindClose(h);
-    delete s;
-    return st == ErrorNoMoreFiles ? ErrorFileNotFound : st;
-  }
-  search = reinterpret_cast<Handle>(s);
-  return 0;
+  return HandOutSearch(s, NextMatch(*s, record, found), search, [](Search& r) { FindClose(r.listing); });
 }
 
 Status NativePlatform::ContinueSearch(Handle search, FindData& found) {
-  auto* s = reinterpret_cast<Search*>(search);
-  if (search == InvalidHandle || !s) return ErrorInvalidHandle;
+  auto* s = SearchRecord<Search>(search);
+  if (!s) return ErrorInvalidHandle;
   WIN32_FIND_DATAW record;
   if (!FindNextFileW(s->listing, &record)) return LastError();
   return NextMatch(*s, record, found);
 }
 
 Status NativePlatform::EndSearch(Handle search) {
-  auto* s = reinterpret_cast<Search*>(search);
-  if (search == InvalidHandle || !s) return ErrorInvalidHandle;
+  auto* s = SearchRecord<Search>(search);
+  if (!s) return ErrorInvalidHandle;
   const bool closed = FindClose(s->listing);
   delete s;
   return closed ? 0 : LastError();
