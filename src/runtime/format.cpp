@@ -31,14 +31,14 @@ std::size_t FormatInto(char* out, std::size_t size, const char* format, std::ini
       put(*p);
       continue;
     }
-    char spec = *++p;
-    if (spec == '%') {
+    char conversion = *++p;
+    if (conversion == '%') {
       put('%');
       continue;
     }
     if (arg == args.end()) continue;
     const FormatArg& a = *arg++;
-    switch (spec) {
+    switch (conversion) {
       case 's':
         for (const char* s = a.kind == FormatArg::Text ? a.text : ""; *s; ++s) put(*s);
         break;
