@@ -6,7 +6,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import IS_ROOT, PROGRAM, POSIX, StowitTest, skip_unless_root
+from harness import PROGRAM, POSIX, StowitTest, command, skip_unless_root
 
 OWNER, TEAM, OUTSIDER = 4242, 4243, 4244  # spare ids, no user's
 ACL = 'system.posix_acl_access'
@@ -96,7 +96,7 @@ class CopiesTest(StowitTest):
         os.chown(self.dir, OWNER, OWNER)
         return subprocess.run(['setpriv', '--reuid=%d' % OWNER, '--regid=%d' % OWNER,
                                '--groups=' + ','.join(map(str, groups)) if groups else '--clear-groups',
-                               PROGRAM, 'a.log'], cwd=self.dir, capture_output=True)
+                               *command(PROGRAM, ['a.log'])], cwd=self.dir, capture_output=True)
 
     def as_root_in_setgid(self):
         os.makedirs(self.path('Archive'))
