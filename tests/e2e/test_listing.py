@@ -123,16 +123,6 @@ class Listing(StowitTest):
         self.assertEqual(self.listed(r), {b'3g.log': 3_000_000_000, b'5g.log': 5_000_000_000}, r)
         self.assertEqual(self.entries(self.folder()), [])
 
-    def test_d_switch_first_is_the_pattern(self):
-        # "/D" names a file at the root; the archive folder is sent back here.
-        here = self.dir.lstrip('/').replace('/', SEP) + SEP + 'arch'
-        self.write('D', b'not at the root')
-        r = self.stowit('/D', here)
-        self.assertEqual((r.code, r.out), (5, console(b'Archive folder : /' + here.encode() + SEP.encode() +
-                                                      (today() + '01').encode())), r)
-        self.assertEqual(self.entries('arch', today() + '01'), [])
-        self.assertEqual(self.read('D'), b'not at the root')
-
 
 # Which originals a /D run takes: (what, files, links, arguments, exit code,
 # the originals taken, the output lines that must be there). Each named file

@@ -94,10 +94,10 @@ class UsageScreen(StowitTest):
             with self.subTest(line=line):
                 self.assertUsage(self.run_typed(line))
 
-    def test_near_misses_of_question_mark_are_patterns(self):
+    def test_near_misses_of_question_mark_and_a_first_d_switch_are_patterns(self):
         # Each names a file at the root; the archive folder is sent back here.
         here = self.dir.lstrip('/').replace('/', SEP) + SEP + 'arch'
-        for number, pattern in enumerate(('/??', '/!', '/?x', '/'), 1):
+        for number, pattern in enumerate(('/??', '/!', '/?x', '/', '/D'), 1):
             with self.subTest(pattern=pattern):
                 r = self.stowit(pattern, here)
                 self.assertEqual((r.code, r.out), (5, console(
