@@ -3,6 +3,7 @@ emulator for a cross build) in a fresh temporary directory, and describes the
 platform's conventions, so that each test is written once for both platforms."""
 import datetime
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -80,6 +81,14 @@ def start_wine_server():
 def console(*lines):
     """Console output of whole lines, each ended as the platform ends it."""
     return b''.join(line + EOL for line in lines)
+
+
+def report_pattern(*messages):
+    """A pattern for stowit's report of a failed check, ending in one of the messages."""
+    e = re.escape(EOL)
+    return (rb'Exception EInOutError in module ' + re.escape(os.path.basename(PROGRAM).encode()) +
+            rb' at [0-9A-F]{8}\.' + e + rb'File: [\w.]+\.cpp Line#: \d+' + e +
+            rb'(?:' + b'|'.join(re.escape(m) for m in messages) + rb')\Z')
 
 
 def shown_name(name):

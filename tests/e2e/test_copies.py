@@ -6,7 +6,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import IS_ROOT, PROGRAM, POSIX, StowitTest, skip_unless_root
+from harness import PROGRAM, POSIX, StowitTest, skip_unless_root
 
 OWNER, TEAM, OUTSIDER = 4242, 4243, 4244  # spare ids, no user's
 ACL = 'system.posix_acl_access'
