@@ -70,10 +70,15 @@ def start(args, cwd, program=None, **kw):
                             stderr=subprocess.PIPE, **kw)
 
 
+_wine_server_started = False
+
+
 def start_wine_server():
-    """Starts the Wine server from a run whose output is not a pipe: a server
-    started by a test's run would hold that run's pipe open after it ends."""
-    if WINDOWS:
+    """Starts the Wine server, once, from a run whose output is not a pipe: a
+    server started by a test's run would hold that run's pipe open after it ends."""
+    global _wine_server_started
+    if WINDOWS and not _wine_server_started:
+        _wine_server_started = True
         subprocess.run(command(PROGRAM, []), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
 
@@ -112,6 +117,10 @@ def today():
 
 class StowitTest(unittest.TestCase):
     """A test in a fresh temporary directory of its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        start_wine_server()
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix='stowit-e2e-')

@@ -9,14 +9,10 @@ import tempfile
 import unittest
 
 from harness import (EOL, NAME_ENCODING, READ_ONLY_IGNORED, SEP, WINDOWS, StowitTest, console,
-                     shown_name, skip_unless_posix, start_wine_server, today)
+                     shown_name, skip_unless_posix, today)
 
 DELETE_NOTICE = b'Original files will be deleted after archiving'
 READ_ONLY_SKIP = 'Wine run by root opens read-only files for writing'
-
-
-def setUpModule():
-    start_wine_server()
 
 
 _locales = None
@@ -103,21 +99,18 @@ class Copies(ArchiveTest):
                  'big.log': os.urandom(3 << 20)}
         return self.write_files(files)
 
-    def test_copies_are_identical_and_originals_untouched(self):
-        files = self.originals()
-        before = {name: os.stat(self.path(name)).st_mtime_ns for name in files}
-        r = self.stowit('*.log')
-        self.assertEqual(r.code, 0, r)
-        self.assertCopied(files, self.folder(), originals_kept=True)
-        for name, data in files.items():
-            self.assertEqual(self.read(name), data, name)
-            self.assertEqual(os.stat(self.path(name)).st_mtime_ns, before[name], name)
-
-    def test_delete_switch_removes_originals_whose_copies_are_whole(self):
-        files = self.originals()
-        r = self.stowit('*.log', '/D')
-        self.assertEqual(r.code, 0, r)
-        self.assertCopied(files, self.folder(), originals_kept=False)
+    def test_copies_are_identical_and_originals_untouched_or_with_d_deleted(self):
+        for args in ((), ('/D',)):
+            with self.subTest(args=args):
+                self.setUp()
+                files = self.originals()
+                before = {name: os.stat(self.path(name)).st_mtime_ns for name in files}
+                r = self.stowit('*.log', *args)
+                self.assertEqual(r.code, 0, r)
+                self.assertCopied(files, self.folder(), originals_kept=not args)
+                for name in files if not args else ():
+                    self.assertEqual((self.read(name), os.stat(self.path(name)).st_mtime_ns),
+                                     (files[name], before[name]), name)
 
     @unittest.skipIf(READ_ONLY_IGNORED, READ_ONLY_SKIP)
     def test_read_only_original_is_reported_kept_and_the_run_goes_on(self):
@@ -133,24 +126,22 @@ class Copies(ArchiveTest):
         self.assertEqual(self.read('ro.log'), b'read only')
         self.assertCopied(files, self.folder(), originals_kept=False)
 
-    def test_hidden_original_is_archived_and_its_copy_is_not_hidden(self):
-        name = 'hid.log' if WINDOWS else '.hid.log'
-        self.write(name, b'hidden')
-        if WINDOWS:
-            self.set_hidden(name)
-        r = self.stowit('*.log')
-        self.assertEqual(r.out, console(self.announced('Archive'), b'File 1 ' + name.encode() + b' (6 bytes)'), r)
-        self.assertCopied({name: b'hidden'}, self.folder(), originals_kept=True)
-        if WINDOWS:
-            self.assertTrue(self.hidden(name))
-            self.assertFalse(self.hidden(os.path.join(self.folder(), name)))
-
-    def test_name_beyond_ascii_is_archived_and_shown_in_the_console_code_page(self):
-        self.write('é.log', b'accent')
-        r = self.stowit('*.log')
-        self.assertEqual((r.code, r.out), (0, console(
-            self.announced('Archive'), b'File 1 ' + shown_name('é.log') + b' (6 bytes)')), r)
-        self.assertCopied({'é.log': b'accent'}, self.folder(), originals_kept=True)
+    def test_a_hidden_a_long_or_a_name_beyond_ascii_is_archived_and_shown_in_the_console_code_page(self):
+        hidden = 'hid.log' if WINDOWS else '.hid.log'
+        # 240 bytes: its path in the archive, working suffix and all, passes the 259 bytes of a Windows path.
+        for name, args in ((hidden, ()), ('é.log', ()), ('n' * 236 + '.log', ('/D',))):
+            with self.subTest(name=name[:12]):
+                self.setUp()
+                self.write(name, b'data')
+                if name == 'hid.log':
+                    self.set_hidden(name)
+                r = self.stowit('*.log', *args)
+                self.assertEqual((r.code, r.out), (0, console(self.announced('Archive'), *[DELETE_NOTICE] * len(args),
+                                                              b'File 1 ' + shown_name(name) + b' (4 bytes)')), r)
+                self.assertCopied({name: b'data'}, self.folder(), originals_kept=not args)
+                if name == 'hid.log':
+                    self.assertTrue(self.hidden(name))
+                    self.assertFalse(self.hidden(os.path.join(self.folder(), name)))
 
     @skip_unless_posix()
     def test_copies_keep_the_permission_bits(self):
@@ -177,15 +168,6 @@ class Copies(ArchiveTest):
 
 
 class Names(ArchiveTest):
-    def test_a_name_of_240_bytes_is_archived_and_deleted_like_any_other(self):
-        # Its path in the archive, working suffix and all, passes the 259 bytes of a Windows path.
-        name = 'n' * 236 + '.log'
-        self.write(name, b'long')
-        r = self.stowit('*.log', '/D')
-        self.assertEqual((r.code, r.out), (0, console(self.announced('Archive'), DELETE_NOTICE,
-                                                      b'File 1 ' + name.encode() + b' (4 bytes)')), r)
-        self.assertCopied({name: b'long'}, self.folder(), originals_kept=False)
-
     def test_names_that_windows_paths_would_change_are_archived_and_deleted_as_they_are(self):
         # A path drops a trailing dot or space and takes con, aux or nul for a device; a name in a folder does not.
         files = {name: name.encode() for name in ('x.log', 'x.log.', 's.dat ', 'con.log', 'aux', 'aux.log',

@@ -5,15 +5,11 @@ import re
 import shutil
 import unittest
 
-from harness import EMULATED, EOL, PROBE, QEMU_I386, WINDOWS, StowitTest, run, start_wine_server
+from harness import EMULATED, EOL, PROBE, QEMU_I386, WINDOWS, StowitTest, run
 
 MODULE = os.path.basename(PROBE).encode()
 PROBE_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fault_probe.cpp')
 E = re.escape(EOL)
-
-
-def setUpModule():
-    start_wine_server()
 
 
 def elf_machine(path):

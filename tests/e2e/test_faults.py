@@ -11,12 +11,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (EMULATED, PROBE, PROGRAM, SEP, StowitTest, command, console, report_pattern, start_wine_server,
+from harness import (EMULATED, PROBE, PROGRAM, SEP, StowitTest, command, console, report_pattern,
                      skip_unless_posix, skip_unless_root, today)
-
-
-def setUpModule():
-    start_wine_server()
 
 
 def digest(path, limit=-1):

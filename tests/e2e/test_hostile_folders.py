@@ -7,7 +7,7 @@ import re
 import subprocess
 import unittest
 
-from harness import PROGRAM, WINDOWS, StowitTest, command, skip_unless_posix, skip_unless_root, start_wine_server
+from harness import PROGRAM, WINDOWS, StowitTest, command, skip_unless_posix, skip_unless_root
 
 # Plays the other user (tests/e2e/racer.c), a program of this machine whatever the build targets.
 RACER = os.environ.get('STOWIT_RACER', '')
@@ -20,10 +20,6 @@ FLIP_TRIALS = 12
 REPORT_LINE = rb'Exception EInOutError in module stowit at [0-9A-F]{8}\.\n'
 
 needs_racer = unittest.skipUnless(RACER and os.path.exists(RACER), 'no racer program: STOWIT_RACER is not set')
-
-
-def setUpModule():
-    start_wine_server()
 
 
 def tree(top):

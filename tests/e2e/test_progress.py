@@ -7,15 +7,11 @@ import subprocess
 import termios
 import unittest
 
-from harness import PROGRAM, WINDOWS, StowitTest, command, console, start_wine_server
+from harness import PROGRAM, WINDOWS, StowitTest, command, console
 
 SIZE = 2 << 30  # a copy that runs for seconds
 PROGRESS = re.compile(rb'\r {0,3}\d{1,3}%')
 ERASE = b'\r    \r'
-
-
-def setUpModule():
-    start_wine_server()
 
 
 class ProgressOnATerminal(StowitTest):

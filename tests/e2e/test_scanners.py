@@ -7,14 +7,10 @@ import subprocess
 import time
 import unittest
 
-from harness import EOL, WINDOWS, StowitTest, command, report_pattern, start_wine_server
+from harness import EOL, WINDOWS, StowitTest, command, report_pattern
 
 # tests/e2e/scanner.cpp, a Windows program, so that Windows' sharing rules apply to it.
 SCANNER = os.environ.get('STOWIT_SCANNER', '')
-
-
-def setUpModule():
-    start_wine_server()
 
 
 @unittest.skipUnless(WINDOWS and SCANNER, 'scanners are a Windows matter; STOWIT_SCANNER names ours')

@@ -6,14 +6,10 @@ import re
 import unittest
 
 from harness import (EOL, POSIX, PROGRAM, SEP, WINDOWS, StowitTest, console, program_path_as_seen,
-                     skip_unless_posix, start_wine_server, today)
+                     skip_unless_posix, today)
 
 ROOT = os.path.join(os.path.dirname(__file__), '..', '..')
 RUN_SOURCE = os.path.join(ROOT, 'src', 'archiver', 'run.cpp')
-
-
-def setUpModule():
-    start_wine_server()
 
 
 def notice():
