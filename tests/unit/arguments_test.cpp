@@ -86,31 +86,19 @@ TEST(ArgumentsTest, SplittingNeitherCutsLongArgumentsNorTouchesTheStatus) {
   EXPECT_EQ(IoStatus(), 0);
 }
 
-TEST(ArgumentsTest, AnEmptyArgumentKeepsItsPlace) {
+TEST(ArgumentsTest, ArgumentsKeepTheirPlacesAndArgumentZeroIsTheProgramPathCutTo255Bytes) {
   ScriptedArguments scripted;
+  EXPECT_EQ(ArgumentCount(), 0);
+  EXPECT_EQ(ArgumentAt(1), "");
   // Linux passes an empty argument that the user typed (on Windows the
   // quotes add none, as the splitting table shows): it must keep its place.
   scripted.arguments = {"a", "", "b"};
   EXPECT_EQ(ArgumentCount(), 3);
-  EXPECT_EQ(ArgumentAt(1), "a");
-  EXPECT_EQ(ArgumentAt(3), "b");
-  EXPECT_EQ(ArgumentAt(2), "");
-  EXPECT_EQ(ArgumentAt(4), "");
-  EXPECT_EQ(ArgumentAt(-1), "");
-}
-
-TEST(ArgumentsTest, NoArgumentsGiveNoneAndEmptyTexts) {
-  ScriptedArguments scripted;
-  EXPECT_EQ(ArgumentCount(), 0);
-  EXPECT_EQ(ArgumentAt(1), "");
-}
-
-TEST(ArgumentsTest, ArgumentZeroIsTheProgramPathCutTo255Bytes) {
-  ScriptedArguments scripted;
-  scripted.arguments = {"a"};
+  for (const auto& [i, argument] : std::vector<std::pair<int32_t, std::string>>{{-1, ""}, {1, "a"}, {2, ""}, {3, "b"}, {4, ""}})
+    EXPECT_EQ(ArgumentAt(i), argument) << i;
   scripted.path = std::string(255, 'p');
   EXPECT_EQ(ArgumentAt(0), scripted.path);
-  scripted.path = std::string(255, 'p') + "qrs";
+  scripted.path += "qrs";
   EXPECT_EQ(ArgumentAt(0), std::string(255, 'p'));
   scripted.pathStatus = os::ErrorFilenameExcedRange;
   EXPECT_EQ(ArgumentAt(0), "");
