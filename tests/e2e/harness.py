@@ -3,11 +3,13 @@ emulator for a cross build) in a fresh temporary directory, and describes the
 platform's conventions, so that each test is written once for both platforms."""
 import datetime
 import os
+import pty
 import re
 import shlex
 import shutil
 import subprocess
 import tempfile
+import termios
 import unittest
 
 PLATFORM = os.environ.get('STOWIT_PLATFORM', 'posix')
@@ -186,6 +188,32 @@ class StowitTest(unittest.TestCase):
 
     def start(self, *args, **kw):
         return start(args, cwd=kw.pop('cwd', self.dir), **kw)
+
+    def on_terminal(self, *args, raw=False, timeout=180):
+        """Runs the program with its output on a pseudo-terminal: the exit code and
+        what the terminal got; raw, the bytes as written, no CR added before LF."""
+        master, slave = pty.openpty()
+        if raw:
+            attributes = termios.tcgetattr(slave)
+            attributes[1] &= ~termios.OPOST
+            termios.tcsetattr(slave, termios.TCSANOW, attributes)
+        try:
+            proc = subprocess.Popen(command(PROGRAM, args), cwd=self.dir, stdout=slave, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(slave)
+        shown = b''
+        try:
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # EIO: every writer to the terminal is gone
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+        finally:
+            os.close(master)
+        return proc.wait(timeout=timeout), shown
 
     def entries(self, *parts):
         """The names in a directory below the test's own, sorted."""

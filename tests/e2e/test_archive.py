@@ -218,7 +218,3 @@ class Names(ArchiveTest):
                 self.assertCopied({original: b'data'}, os.path.join(*folder), originals_kept=False)
                 self.assertEqual(self.entries(), [root[0]], 'no stray folder')
                 shutil.rmtree(self.path(root[0]))
-
-
-if __name__ == '__main__':
-    unittest.main()

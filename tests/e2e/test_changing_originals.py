@@ -6,7 +6,6 @@ import os
 import subprocess
 import threading
 import time
-import unittest
 
 from harness import EOL, WINDOWS, StowitTest, command, skip_unless_posix, skip_unless_root
 
@@ -150,7 +149,3 @@ class PartialNameTaken(StowitTest):
         for name, data in files.items():
             self.assertEqual(self.read(os.path.join(self.folder(), name)), data, name)
             self.assertFalse(os.path.exists(self.path(name)), name)
-
-
-if __name__ == '__main__':
-    unittest.main()

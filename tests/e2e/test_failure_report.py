@@ -3,7 +3,6 @@ what a failure that the report cannot be made for leaves behind."""
 import os
 import re
 import shutil
-import unittest
 
 from harness import EMULATED, EOL, PROBE, QEMU_I386, WINDOWS, StowitTest, run
 
@@ -140,7 +139,3 @@ class StartUpFailure(StowitTest):
                 self.assertRegex(r.err, rb'^Runtime error ' + number.encode() +
                                  rb' at [0-9A-F]{8,16} \(fault_probe\.cpp#' + str(line).encode() +
                                  rb'\) TID=1\.' + E + rb'\Z')
-
-
-if __name__ == '__main__':
-    unittest.main()

@@ -206,7 +206,3 @@ class DatedFolderCannotBeMade(FaultTest):
                         report_pattern(b'Invalid filename.'))
                     self.assertNothingLost(files, self.folder())
                     self.assertEqual(self.entries(), sorted(list(files) + (['console.txt'] if out != r.out else [])))
-
-
-if __name__ == '__main__':
-    unittest.main()

@@ -149,7 +149,3 @@ class OnlyNamedFilesAreTaken(StowitTest):
         made = 'box' if WINDOWS else 'box. '
         self.assertEqual(r.lines()[0], b'Archive folder : ' + self.shown_folder(made))
         self.assertEqual(self.entries(), sorted(['a.log', made]))
-
-
-if __name__ == '__main__':
-    unittest.main()

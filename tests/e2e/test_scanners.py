@@ -58,7 +58,3 @@ class ScannerOnTheArchive(StowitTest):
         self.assertTrue(os.path.exists(self.path(held[0][:-len('.partial')])), 'the held copy cost its original')
         self.assert_no_original_lost(files)
         self.assertGreater(took, 2.5, 'the refusal was not waited out')
-
-
-if __name__ == '__main__':
-    unittest.main()

@@ -180,7 +180,3 @@ class ExpandedPattern(StowitTest):
         r = self.stowit('*.log', 'backup')
         self.assertEqual(r.code, 0, r)
         self.assertEqual(self.entries(self.folder('backup')), sorted(logs))
-
-
-if __name__ == '__main__':
-    unittest.main()

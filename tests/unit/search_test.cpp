@@ -118,46 +118,41 @@ TEST_F(SearchTest, EntryCarriesAttributesSizeAndLocalWriteDate) {
   EndSearch(entry);
 }
 
-TEST_F(SearchTest, MissingDirectoryLeavesNoHandleAndEndingCallsNothing) {
-  CountingPlatform counting;
-  SearchEntry entry;
-  StartSearch(dir.Path("nowhere") + Rules.pathDelimiter + "*", FileMask, entry);
-  EXPECT_EQ(SearchStatus(), 3);
-  EXPECT_EQ(entry.osHandle, os::InvalidHandle);
-
-  EndSearch(entry);
-  EXPECT_EQ(SearchStatus(), 0);
-  EXPECT_EQ(counting.searchEnds, 0);
-}
-
-TEST_F(SearchTest, OnlyDirectoriesMatchingGivesNoMoreFilesWithHandleReleased) {
+// A search that finds nothing releases its handle at once; an exhausted one
+// keeps it until ended. Ending twice ends the system's search once, or never.
+TEST_F(SearchTest, TheSystemsSearchIsEndedOnceWhateverTheListingsEnd) {
   fs::create_directory(dir.Path("sub1"));
   fs::create_directory(dir.Path("sub2"));
-  dir.Write("other.txt", "");
-  CountingPlatform counting;
-  SearchEntry entry;
-  StartSearch(dir.Path("sub*"), FileMask, entry);
-  EXPECT_EQ(SearchStatus(), 18);
-  EXPECT_EQ(entry.osHandle, os::InvalidHandle);
-  EXPECT_EQ(counting.searchEnds, 1);
-  EndSearch(entry);
-  EXPECT_EQ(counting.searchEnds, 1);
-}
-
-TEST_F(SearchTest, ExhaustedListingStaysOpenUntilEndedOnce) {
   dir.Write("only.txt", "");
-  CountingPlatform counting;
-  SearchEntry entry;
-  StartSearch(dir.Path("*.txt"), FileMask, entry);
-  ASSERT_EQ(SearchStatus(), 0);
-  ContinueSearch(entry);
-  EXPECT_EQ(SearchStatus(), 18);
-  EXPECT_NE(entry.osHandle, os::InvalidHandle);
-  EndSearch(entry);
-  EXPECT_EQ(SearchStatus(), 0);
-  EndSearch(entry);
-  EXPECT_EQ(SearchStatus(), 0);
-  EXPECT_EQ(counting.searchEnds, 1);
+  const struct {
+    std::string pattern;
+    bool found;  // then listed to its end
+    int32_t status;
+    bool held;
+    int endsBefore, endsAfter;
+  } cases[] = {
+      {std::string("nowhere") + Rules.pathDelimiter + "*", false, 3, false, 0, 0},
+      {"sub*", false, 18, false, 1, 1},  // only directories match
+      {"*.txt", true, 18, true, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    CountingPlatform counting;
+    SearchEntry entry;
+    StartSearch(dir.Path(c.pattern), FileMask, entry);
+    if (c.found) {
+      ASSERT_EQ(SearchStatus(), 0);
+      ContinueSearch(entry);
+    }
+    EXPECT_EQ(SearchStatus(), c.status);
+    EXPECT_EQ(entry.osHandle != os::InvalidHandle, c.held);
+    EXPECT_EQ(counting.searchEnds, c.endsBefore);
+    for (int twice = 0; twice < 2; ++twice) {
+      EndSearch(entry);
+      EXPECT_EQ(SearchStatus(), 0);
+    }
+    EXPECT_EQ(counting.searchEnds, c.endsAfter);
+  }
 }
 
 // What a 32-bit build without 64-bit offsets and times gets wrong at once: a
