@@ -16,8 +16,6 @@
 
 namespace {
 
-const std::string LineEnd = Rules.lineEnd;
-
 TEST(FailureObjectTest, FailedIoTakesItsMessageFromTheStatusAndClearsIt) {
   std::vector<std::pair<int32_t, std::string>> cases = {
       {2, "File not found"},  {3, "Invalid filename"}, {4, "Too many open files"}, {5, "File access denied"},
@@ -76,11 +74,8 @@ TEST(FailureObjectTest, EveryKindMakesItsOwnClassWithoutTakingTheStatus) {
     EXPECT_EQ(dynamic_cast<EIntError*>(object.get()) != nullptr, c.integer) << c.className;
     EXPECT_EQ(dynamic_cast<EMathError*>(object.get()) != nullptr, c.math) << c.className;
   }
-}
-
-TEST(FailureObjectTest, OutOfMemoryIsOneObjectMadeInAdvance) {
-  std::shared_ptr<Exception> first = MakeFailureObject(FailureKind::OutOfMemory);
-  EXPECT_EQ(MakeFailureObject(FailureKind::OutOfMemory).get(), first.get());
+  // Out of memory is one object, made in advance.
+  EXPECT_EQ(MakeFailureObject(FailureKind::OutOfMemory).get(), MakeFailureObject(FailureKind::OutOfMemory).get());
 }
 
 TEST(FaultTableTest, SystemFaultsMapToTheirKindAndFallbackNumber) {
