@@ -3,10 +3,13 @@ emulator for a cross build) in a fresh temporary directory, and describes the
 platform's conventions, so that each test is written once for both platforms."""
 import datetime
 import os
+import pty
+import re
 import shlex
 import shutil
 import subprocess
 import tempfile
+import termios
 import unittest
 
 PLATFORM = os.environ.get('STOWIT_PLATFORM', 'posix')
@@ -69,10 +72,15 @@ def start(args, cwd, program=None, **kw):
                             stderr=subprocess.PIPE, **kw)
 
 
+_wine_server_started = False
+
+
 def start_wine_server():
-    """Starts the Wine server from a run whose output is not a pipe: a server
-    started by a test's run would hold that run's pipe open after it ends."""
-    if WINDOWS:
+    """Starts the Wine server, once, from a run whose output is not a pipe: a
+    server started by a test's run would hold that run's pipe open after it ends."""
+    global _wine_server_started
+    if WINDOWS and not _wine_server_started:
+        _wine_server_started = True
         subprocess.run(command(PROGRAM, []), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
 
@@ -80,6 +88,14 @@ def start_wine_server():
 def console(*lines):
     """Console output of whole lines, each ended as the platform ends it."""
     return b''.join(line + EOL for line in lines)
+
+
+def report_pattern(*messages):
+    """A pattern for stowit's report of a failed check, ending in one of the messages."""
+    e = re.escape(EOL)
+    return (rb'Exception EInOutError in module ' + re.escape(os.path.basename(PROGRAM).encode()) +
+            rb' at [0-9A-F]{8}\.' + e + rb'File: [\w.]+\.cpp Line#: \d+' + e +
+            rb'(?:' + b'|'.join(re.escape(m) for m in messages) + rb')\Z')
 
 
 def shown_name(name):
@@ -103,6 +119,10 @@ def today():
 
 class StowitTest(unittest.TestCase):
     """A test in a fresh temporary directory of its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        start_wine_server()
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix='stowit-e2e-')
@@ -168,6 +188,32 @@ class StowitTest(unittest.TestCase):
 
     def start(self, *args, **kw):
         return start(args, cwd=kw.pop('cwd', self.dir), **kw)
+
+    def on_terminal(self, *args, raw=False, timeout=180):
+        """Runs the program with its output on a pseudo-terminal: the exit code and
+        what the terminal got; raw, the bytes as written, no CR added before LF."""
+        master, slave = pty.openpty()
+        if raw:
+            attributes = termios.tcgetattr(slave)
+            attributes[1] &= ~termios.OPOST
+            termios.tcsetattr(slave, termios.TCSANOW, attributes)
+        try:
+            proc = subprocess.Popen(command(PROGRAM, args), cwd=self.dir, stdout=slave, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(slave)
+        shown = b''
+        try:
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # EIO: every writer to the terminal is gone
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+        finally:
+            os.close(master)
+        return proc.wait(timeout=timeout), shown
 
     def entries(self, *parts):
         """The names in a directory below the test's own, sorted."""

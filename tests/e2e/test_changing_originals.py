@@ -6,17 +6,12 @@ import os
 import subprocess
 import threading
 import time
-import unittest
 
-from harness import EOL, WINDOWS, StowitTest, command, skip_unless_posix, skip_unless_root, start_wine_server
+from harness import EOL, WINDOWS, StowitTest, command, skip_unless_posix, skip_unless_root
 
 # Holds a log open and appends the lines given on its input; a Windows program
 # for the Windows build, so that Windows' sharing rules apply to it.
 WRITER = os.environ.get('STOWIT_WRITER', '')
-
-
-def setUpModule():
-    start_wine_server()
 
 
 class GrowingLog(StowitTest):
@@ -154,7 +149,3 @@ class PartialNameTaken(StowitTest):
         for name, data in files.items():
             self.assertEqual(self.read(os.path.join(self.folder(), name)), data, name)
             self.assertFalse(os.path.exists(self.path(name)), name)
-
-
-if __name__ == '__main__':
-    unittest.main()

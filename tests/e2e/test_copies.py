@@ -142,7 +142,3 @@ class CopiesTest(StowitTest):
         self.archived(result)
         self.assertIsNone(acl(self.copy('a.log')))
         self.assertEqual(os.stat(self.copy('a.log')).st_mode & 0o777, 0o640 & ~UMASK)
-
-
-if __name__ == '__main__':
-    unittest.main()

@@ -7,7 +7,7 @@ import re
 import subprocess
 import unittest
 
-from harness import PROGRAM, WINDOWS, StowitTest, command, skip_unless_posix, skip_unless_root, start_wine_server
+from harness import WINDOWS, StowitTest, skip_unless_posix, skip_unless_root
 
 # Plays the other user (tests/e2e/racer.c), a program of this machine whatever the build targets.
 RACER = os.environ.get('STOWIT_RACER', '')
@@ -20,10 +20,6 @@ FLIP_TRIALS = 12
 REPORT_LINE = rb'Exception EInOutError in module stowit at [0-9A-F]{8}\.\n'
 
 needs_racer = unittest.skipUnless(RACER and os.path.exists(RACER), 'no racer program: STOWIT_RACER is not set')
-
-
-def setUpModule():
-    start_wine_server()
 
 
 def tree(top):
@@ -183,31 +179,10 @@ class ControlCharactersInNames(StowitTest):
 
     def test_a_name_reaches_a_terminal_with_each_control_byte_as_a_question_mark_and_a_pipe_unchanged(self):
         self.write(os.fsdecode(self.NAME), b'0123456789')
-        master, slave = os.openpty()
-        try:
-            try:
-                proc = subprocess.Popen(command(PROGRAM, ['*.log']), cwd=self.dir,
-                                        stdout=slave, stderr=subprocess.DEVNULL)
-            finally:
-                os.close(slave)
-            shown = b''
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:  # EIO: every writer to the terminal is gone
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            self.assertEqual(proc.wait(timeout=180), 0, shown)
-        finally:
-            os.close(master)
+        code, shown = self.on_terminal('*.log')
+        self.assertEqual(code, 0, shown)
         # The terminal ends a line with "\r\n" as it turns each "\n" into both.
         self.assertIn(b'File 1 a?]0;pwned?b.log (10 bytes)\r\n', shown)
         self.assertFalse(re.search(rb'[\x00-\x09\x0b\x0c\x0e-\x1f\x7f]', shown), shown)
         r = self.stowit('*.log')
         self.assertIn(b'File 1 ' + self.NAME + b' (10 bytes)\n', r.out, r)
-
-
-if __name__ == '__main__':
-    unittest.main()

@@ -86,31 +86,19 @@ TEST(ArgumentsTest, SplittingNeitherCutsLongArgumentsNorTouchesTheStatus) {
   EXPECT_EQ(IoStatus(), 0);
 }
 
-TEST(ArgumentsTest, AnEmptyArgumentKeepsItsPlace) {
+TEST(ArgumentsTest, ArgumentsKeepTheirPlacesAndArgumentZeroIsTheProgramPathCutTo255Bytes) {
   ScriptedArguments scripted;
+  EXPECT_EQ(ArgumentCount(), 0);
+  EXPECT_EQ(ArgumentAt(1), "");
   // Linux passes an empty argument that the user typed (on Windows the
   // quotes add none, as the splitting table shows): it must keep its place.
   scripted.arguments = {"a", "", "b"};
   EXPECT_EQ(ArgumentCount(), 3);
-  EXPECT_EQ(ArgumentAt(1), "a");
-  EXPECT_EQ(ArgumentAt(3), "b");
-  EXPECT_EQ(ArgumentAt(2), "");
-  EXPECT_EQ(ArgumentAt(4), "");
-  EXPECT_EQ(ArgumentAt(-1), "");
-}
-
-TEST(ArgumentsTest, NoArgumentsGiveNoneAndEmptyTexts) {
-  ScriptedArguments scripted;
-  EXPECT_EQ(ArgumentCount(), 0);
-  EXPECT_EQ(ArgumentAt(1), "");
-}
-
-TEST(ArgumentsTest, ArgumentZeroIsTheProgramPathCutTo255Bytes) {
-  ScriptedArguments scripted;
-  scripted.arguments = {"a"};
+  for (const auto& [i, argument] : std::vector<std::pair<int32_t, std::string>>{{-1, ""}, {1, "a"}, {2, ""}, {3, "b"}, {4, ""}})
+    EXPECT_EQ(ArgumentAt(i), argument) << i;
   scripted.path = std::string(255, 'p');
   EXPECT_EQ(ArgumentAt(0), scripted.path);
-  scripted.path = std::string(255, 'p') + "qrs";
+  scripted.path += "qrs";
   EXPECT_EQ(ArgumentAt(0), std::string(255, 'p'));
   scripted.pathStatus = os::ErrorFilenameExcedRange;
   EXPECT_EQ(ArgumentAt(0), "");
@@ -157,32 +145,29 @@ class ProgramKindTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(ProgramKindTest, OnlyTheConsoleSubsystemCounts) {
-  EXPECT_TRUE(IsConsole(ImageHeader(3)));
-  EXPECT_TRUE(IsConsole(ImageHeader(3, 64) + "trailing bytes"));
-  EXPECT_FALSE(IsConsole(ImageHeader(2)));
-  EXPECT_FALSE(IsConsole(ImageHeader(0x103)));
-}
-
-TEST_F(ProgramKindTest, DamagedOrForeignFilesAreNoConsolePrograms) {
+TEST_F(ProgramKindTest, OnlyAWholeHeaderOfTheConsoleSubsystemCounts) {
   const std::string console = ImageHeader(3);
-  EXPECT_FALSE(IsConsole(console.substr(0, console.size() - 1))) << "optional header one byte short";
-  EXPECT_FALSE(IsConsole(console.substr(0, 63))) << "shorter than the stub";
-  EXPECT_FALSE(IsConsole(""));
-  std::string badSignature = console;
-  badSignature[128 + 2] = 'X';
-  EXPECT_FALSE(IsConsole(badSignature)) << "PE followed by other bytes";
-  std::string notPe = console;
-  notPe[128] = 'N';
-  EXPECT_FALSE(IsConsole(notPe));
-  std::string noStub = console;
-  noStub[0] = 'Z';
-  EXPECT_FALSE(IsConsole(noStub));
-  std::string pastTheEnd = console;
+  auto changed = [&](std::size_t at, const std::string& bytes) { return std::string(console).replace(at, bytes.size(), bytes); };
   const uint32_t far = 1u << 20;
-  std::memcpy(&pastTheEnd[60], &far, 4);
-  EXPECT_FALSE(IsConsole(pastTheEnd));
-  EXPECT_FALSE(IsConsole("\x7f" "ELF" + std::string(400, '\0')));
+  const struct {
+    const char* what;
+    std::string bytes;
+    bool console;
+  } cases[] = {
+      {"the console subsystem", console, true},
+      {"a header further on, bytes after it", ImageHeader(3, 64) + "trailing bytes", true},
+      {"the windowed subsystem", ImageHeader(2), false},
+      {"a subsystem past a byte", ImageHeader(0x103), false},
+      {"optional header one byte short", console.substr(0, console.size() - 1), false},
+      {"shorter than the stub", console.substr(0, 63), false},
+      {"empty", "", false},
+      {"PE followed by other bytes", changed(130, "X"), false},
+      {"no PE", changed(128, "N"), false},
+      {"no stub", changed(0, "Z"), false},
+      {"a header offset past the end", changed(60, std::string(reinterpret_cast<const char*>(&far), 4)), false},
+      {"an ELF program", "\x7f" "ELF" + std::string(400, '\0'), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsConsole(c.bytes), c.console) << c.what;
 }
 
 TEST_F(ProgramKindTest, FilesThatCannotBeReadAreNoConsolePrograms) {

@@ -11,8 +11,6 @@
 
 namespace {
 
-const std::string LineEnd = Rules.lineEnd;
-
 // A text file opened for output as start-up opens standard output, whose bytes
 // go to a temporary file instead; closing it closes that file.
 class ConsoleTest : public ::testing::Test {
@@ -75,16 +73,21 @@ TEST_F(ConsoleTest, EachLineIsHandedOverAtItsEndIn128ByteTransfers) {
   EXPECT_EQ(Written(), expected);
 }
 
-TEST_F(ConsoleTest, ClosingHandsOverWhatIsPendingAndClosesTheHandle) {
-  CountingPlatform counting;
-  WriteText(file, "no line end");
-  EXPECT_EQ(counting.writes, 0);
-  CloseText(file);
-  EXPECT_EQ(counting.writeSizes, std::vector<uint32_t>{11});
-  EXPECT_EQ(counting.closes, 1);
-  EXPECT_EQ(file.state, FileState::Closed);
-  EXPECT_EQ(IoStatus(), 0);
-  EXPECT_EQ(dir.Read("out"), "no line end");
+TEST_F(ConsoleTest, ClosingHandsOverWhatIsPendingAndClosesTheFileEvenIfTheCloseFails) {
+  for (os::Status fault : {os::Status(0), os::Status(os::ErrorInvalidHandle)}) {
+    SCOPED_TRACE(fault);
+    CountingPlatform counting;
+    counting.closeFault = {0, fault};
+    WriteText(file, "no line end");
+    EXPECT_EQ(counting.writes, 0);
+    CloseText(file);
+    EXPECT_EQ(counting.writeSizes, std::vector<uint32_t>{11});
+    EXPECT_EQ(counting.closes, 1);
+    EXPECT_EQ(file.state, FileState::Closed);
+    EXPECT_EQ(TakeIoStatus(), int32_t(fault));
+    EXPECT_EQ(dir.Read("out"), "no line end");
+    SetUp();
+  }
 }
 
 TEST_F(ConsoleTest, ReopeningAnOpenFileClosesItFirst) {
@@ -102,53 +105,53 @@ TEST_F(ConsoleTest, ReopeningAnOpenFileClosesItFirst) {
             0u);
 }
 
-TEST_F(ConsoleTest, FailedTransferKeepsTheSystemStatusAndEverythingLaterIsDropped) {
-  CountingPlatform counting;
-  counting.writeFault = {0, os::ErrorNoData};
-  WriteText(file, std::string(200, 'a'));  // the buffer fills and its transfer fails
-  EXPECT_EQ(IoStatus(), int32_t(os::ErrorNoData));
-  WriteText(file, std::string(100, 'b'));
-  WriteInteger(file, 7);
-  WriteChar(file, 'c');
-  EndLine(file);
-  EXPECT_EQ(counting.writes, 1);
-  WriteText(file, "next line");
-  EndLine(file);
-  EXPECT_EQ(counting.writes, 1);
-  EXPECT_EQ(IoStatus(), int32_t(os::ErrorNoData));
-  // Only the rest of the failing piece went into the buffer.
-  EXPECT_EQ(Pending(), std::string(72, 'a'));
-}
-
-TEST_F(ConsoleTest, LaterTransfersOfTheFailingPieceLeaveTheFirstStatus) {
-  CountingPlatform counting;
-  counting.writeFault = {0, os::ErrorNoData};
-  WriteText(file, std::string(300, 'a'));
-  EXPECT_EQ(counting.writeSizes, (std::vector<uint32_t>{128, 128}));
-  EXPECT_EQ(IoStatus(), int32_t(os::ErrorNoData));
-  EXPECT_EQ(file.position, 44u);
-}
-
-TEST_F(ConsoleTest, FailedTransferAtTheLineEndIsKept) {
-  CountingPlatform counting;
-  counting.writeFault = {0, os::ErrorInvalidHandle};
-  WriteText(file, "short");
-  EndLine(file);
-  EXPECT_EQ(counting.writes, 1);
-  EXPECT_EQ(IoStatus(), int32_t(os::ErrorInvalidHandle));
-  EXPECT_EQ(file.position, 0u);  // given up, not kept for a retry
-}
-
-TEST_F(ConsoleTest, WritesWhileAStatusIsPendingAreDropped) {
-  CountingPlatform counting;
-  IoStatus() = 7;
-  WriteText(file, "text", 10);
-  WriteInteger(file, 5);
-  WriteChar(file, 'x', 3);
-  EndLine(file);
-  EXPECT_EQ(IoStatus(), 7);
-  EXPECT_EQ(file.position, 0u);
-  EXPECT_EQ(counting.writes, 0);
+// A failed transfer keeps the system's status, and while a status is pending
+// every write is dropped: what reaches the system, the status, what is left.
+TEST_F(ConsoleTest, AFailedTransferOrAPendingStatusDropsWhatComesLater) {
+  const struct {
+    const char* what;
+    os::Status fault;  // of the first transfer
+    std::function<void()> write;
+    std::vector<uint32_t> transfers;
+    int32_t status;
+    std::string pending;
+  } cases[] = {
+      {"a piece that fills the buffer, then more", os::ErrorNoData, [&] {
+         WriteText(file, std::string(200, 'a'));  // only the rest of this piece is kept
+         WriteText(file, std::string(100, 'b'));
+         WriteInteger(file, 7);
+         WriteChar(file, 'c');
+         EndLine(file);
+         WriteText(file, "next line");
+         EndLine(file);
+       }, {128}, int32_t(os::ErrorNoData), std::string(72, 'a')},
+      {"later transfers of the failing piece", os::ErrorNoData, [&] { WriteText(file, std::string(300, 'a')); },
+       {128, 128}, int32_t(os::ErrorNoData), std::string(44, 'a')},
+      {"at the line end: given up, not kept for a retry", os::ErrorInvalidHandle, [&] {
+         WriteText(file, "short");
+         EndLine(file);
+       }, {uint32_t(5 + LineEnd.size())}, int32_t(os::ErrorInvalidHandle), ""},
+      {"a status left pending", 0, [&] {
+         IoStatus() = 7;
+         WriteText(file, "text", 10);
+         WriteInteger(file, 5);
+         WriteChar(file, 'x', 3);
+         EndLine(file);
+       }, {}, 7, ""},
+      {"padding wider than the buffer, no failure", 0, [&] { WriteText(file, "end", 300); }, {128, 128}, 0,
+       std::string(41, ' ') + "end"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CountingPlatform counting;
+    counting.writeFault = {0, c.fault};
+    c.write();
+    EXPECT_EQ(counting.writeSizes, c.transfers);
+    EXPECT_EQ(IoStatus(), c.status);
+    EXPECT_EQ(Pending(), c.pending);
+    IoStatus() = 0;
+    file.position = 0;
+  }
 }
 
 struct WidthCase {
@@ -190,21 +193,6 @@ TEST_F(ConsoleTest, FieldWidthsPadOnTheLeftAndNeverCut) {
   file.position = 0;
 }
 
-TEST_F(ConsoleTest, PaddingWiderThanTheBufferGoesOutInTransfersToo) {
-  CountingPlatform counting;
-  WriteText(file, "end", 300);
-  EXPECT_EQ(counting.writeSizes, (std::vector<uint32_t>{128, 128}));
-  EXPECT_EQ(Pending(), std::string(41, ' ') + "end");
-}
-
-TEST_F(ConsoleTest, FailingCloseLeavesItsStatusAndTheFileClosed) {
-  CountingPlatform counting;
-  counting.closeFault = {0, os::ErrorInvalidHandle};
-  CloseText(file);
-  EXPECT_EQ(IoStatus(), int32_t(os::ErrorInvalidHandle));
-  EXPECT_EQ(file.state, FileState::Closed);
-}
-
 TEST_F(ConsoleTest, ControlCharactersReachATerminalAsQuestionMarksAndAnythingElseAsTheyAre) {
   const std::string name = "a\x1b]0;x\x07\xc2\x9b\xc3\xa9\x7f.log";
   const std::string onTerminal = std::string("a?]0;x?") + (Rules.consoleTextIsUtf8 ? "??" : "\xc2\x9b") + "\xc3\xa9?.log";
@@ -220,10 +208,6 @@ TEST_F(ConsoleTest, ControlCharactersReachATerminalAsQuestionMarksAndAnythingEls
     SetUp();
   }
 }
-
-}  // namespace
-
-namespace {
 
 // A character that the console's code page lacks shows as '?', never as a
 // near one: best fit would make BEL of U+2022 and a look-alike of À, after

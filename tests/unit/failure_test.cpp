@@ -16,40 +16,22 @@
 
 namespace {
 
-const std::string LineEnd = Rules.lineEnd;
-
-struct IoCase {
-  int32_t status;
-  const char* message;
-};
-
 TEST(FailureObjectTest, FailedIoTakesItsMessageFromTheStatusAndClearsIt) {
-  const IoCase cases[] = {
-      {2, "File not found"},
-      {3, "Invalid filename"},
-      {4, "Too many open files"},
-      {5, "File access denied"},
-      {100, "Read beyond end of file"},
-      {101, "Disk full"},
-      {106, "Invalid numeric input"},
-      {1, "I/O error 1"},
-      {32, "I/O error 32"},
-      {102, "I/O error 102"},
-      {112, "I/O error 112"},
-      {-7, "I/O error -7"},
-      {INT32_MAX, "I/O error 2147483647"},
-      {INT32_MIN, "I/O error -2147483648"},
-  };
-  for (const IoCase& c : cases) {
-    SCOPED_TRACE(c.status);
-    IoStatus() = c.status;
+  std::vector<std::pair<int32_t, std::string>> cases = {
+      {2, "File not found"},  {3, "Invalid filename"}, {4, "Too many open files"}, {5, "File access denied"},
+      {100, "Read beyond end of file"}, {101, "Disk full"}, {106, "Invalid numeric input"}};
+  for (int32_t other : {1, 32, 102, 112, -7, INT32_MAX, INT32_MIN})
+    cases.emplace_back(other, "I/O error " + std::to_string(other));
+  for (const auto& [status, message] : cases) {
+    SCOPED_TRACE(status);
+    IoStatus() = status;
     std::shared_ptr<Exception> object = MakeFailureObject(FailureKind::InOut);
     EXPECT_EQ(IoStatus(), 0);
     EXPECT_STREQ(object->ClassName(), "EInOutError");
-    EXPECT_EQ(object->message, c.message);
+    EXPECT_EQ(object->message, message);
     auto* io = dynamic_cast<EInOutError*>(object.get());
     ASSERT_NE(io, nullptr);
-    EXPECT_EQ(io->status, c.status);
+    EXPECT_EQ(io->status, status);
   }
 }
 
@@ -92,11 +74,8 @@ TEST(FailureObjectTest, EveryKindMakesItsOwnClassWithoutTakingTheStatus) {
     EXPECT_EQ(dynamic_cast<EIntError*>(object.get()) != nullptr, c.integer) << c.className;
     EXPECT_EQ(dynamic_cast<EMathError*>(object.get()) != nullptr, c.math) << c.className;
   }
-}
-
-TEST(FailureObjectTest, OutOfMemoryIsOneObjectMadeInAdvance) {
-  std::shared_ptr<Exception> first = MakeFailureObject(FailureKind::OutOfMemory);
-  EXPECT_EQ(MakeFailureObject(FailureKind::OutOfMemory).get(), first.get());
+  // Out of memory is one object, made in advance.
+  EXPECT_EQ(MakeFailureObject(FailureKind::OutOfMemory).get(), MakeFailureObject(FailureKind::OutOfMemory).get());
 }
 
 TEST(FaultTableTest, SystemFaultsMapToTheirKindAndFallbackNumber) {
@@ -155,48 +134,51 @@ TEST(FormatTest, PlaceholdersAreFilledInOrder) {
 }
 
 TEST(FormatTest, TextIsCutAtTheBufferEndAndTheNeededLengthReturned) {
-  char out[12];
-  std::memset(out, '#', sizeof out);
-  EXPECT_EQ(FormatInto(out, 6, "abcdefgh", {}), 8u);
-  EXPECT_STREQ(out, "abcde");
-  EXPECT_EQ(out[6], '#');
-
-  std::memset(out, '#', sizeof out);
-  EXPECT_EQ(FormatInto(out, 5, "%p!", {FormatArg::AddressOf(0xABCD)}), 9u);
-  EXPECT_STREQ(out, "0000");
-  EXPECT_EQ(out[5], '#');
-
-  std::memset(out, '#', sizeof out);
-  EXPECT_EQ(FormatInto(out, 4, "%s and %d", {"long text", 12345}), 19u);
-  EXPECT_STREQ(out, "lon");
-
-  std::memset(out, '#', sizeof out);
-  EXPECT_EQ(FormatInto(out, 1, "abc", {}), 3u);
-  EXPECT_EQ(out[0], '\0');
-  EXPECT_EQ(out[1], '#');
-  EXPECT_EQ(FormatInto(out, 0, "abc", {}), 3u);
-  EXPECT_EQ(out[0], '\0');
+  const struct {
+    std::size_t size;
+    const char* format;
+    std::initializer_list<FormatArg> args;
+    std::size_t needed;
+    const char* written;
+  } cases[] = {
+      {6, "abcdefgh", {}, 8, "abcde"},
+      {5, "%p!", {FormatArg::AddressOf(0xABCD)}, 9, "0000"},
+      {4, "%s and %d", {"long text", 12345}, 19, "lon"},
+      {1, "abc", {}, 3, ""},
+  };
+  for (const auto& c : cases) {
+    char out[12];
+    std::memset(out, '#', sizeof out);
+    EXPECT_EQ(FormatInto(out, c.size, c.format, c.args), c.needed) << c.format;
+    EXPECT_STREQ(out, c.written);
+    EXPECT_EQ(out[c.size], '#') << c.format;
+  }
+  char untouched = '#';  // a buffer of no bytes takes none, not even the zero
+  EXPECT_EQ(FormatInto(&untouched, 0, "abc", {}), 3u);
+  EXPECT_EQ(untouched, '#');
 }
 
-TEST(FallbackLineTest, PiecesInParenthesesAppearOnlyWhenKnown) {
-  char line[256];
-  std::size_t n = FallbackErrorLine(line, 5, 0x0040ABCD, {"file.cpp", 12}, 0xC0000005);
-  EXPECT_EQ(std::string(line, n), "Runtime error 5 at 0040ABCD (file.cpp#12) (Exception C0000005) TID=1." + LineEnd);
-  n = FallbackErrorLine(line, 203, 0x1000, {}, 0);
-  EXPECT_EQ(std::string(line, n), "Runtime error 203 at 00001000 TID=1." + LineEnd);
-  n = FallbackErrorLine(line, -3, 0x1000, {"", 7}, 0);
-  EXPECT_EQ(std::string(line, n), "Runtime error -3 at 00001000 TID=1." + LineEnd);
-  n = FallbackErrorLine(line, 216, 0xDEAD, {}, 0xC00000FD);
-  EXPECT_EQ(std::string(line, n), "Runtime error 216 at 0000DEAD (Exception C00000FD) TID=1." + LineEnd);
-}
-
-TEST(FallbackLineTest, LongLineStaysWithin255Bytes) {
-  char line[256];
+TEST(FallbackLineTest, PiecesInParenthesesAppearOnlyWhenKnownAndTheLineStaysWithin255Bytes) {
   const std::string longName(300, 'f');
-  std::size_t n = FallbackErrorLine(line, 5, 0x0040ABCD, {longName.c_str(), 12}, 0xC0000005);
-  EXPECT_EQ(n, 255u);
-  EXPECT_EQ(std::strlen(line), n);
-  EXPECT_EQ(std::string(line, 29), "Runtime error 5 at 0040ABCD (");
+  const struct {
+    int32_t number;
+    uintptr_t address;
+    SourceLocation location;
+    uint32_t code;
+    std::string line;
+  } cases[] = {
+      {5, 0x0040ABCD, {"file.cpp", 12}, 0xC0000005, "Runtime error 5 at 0040ABCD (file.cpp#12) (Exception C0000005) TID=1." + LineEnd},
+      {203, 0x1000, {}, 0, "Runtime error 203 at 00001000 TID=1." + LineEnd},
+      {-3, 0x1000, {"", 7}, 0, "Runtime error -3 at 00001000 TID=1." + LineEnd},
+      {216, 0xDEAD, {}, 0xC00000FD, "Runtime error 216 at 0000DEAD (Exception C00000FD) TID=1." + LineEnd},
+      {5, 0x0040ABCD, {longName.c_str(), 12}, 0xC0000005, "Runtime error 5 at 0040ABCD (" + longName.substr(0, 226)},
+  };
+  for (const auto& c : cases) {
+    char line[256];
+    std::size_t n = FallbackErrorLine(line, c.number, c.address, c.location, c.code);
+    EXPECT_EQ(std::string(line, n), c.line);
+    EXPECT_EQ(std::strlen(line), n);
+  }
 }
 
 // Standard input and output of the process as start-up opens them, bound to
@@ -338,15 +320,13 @@ class ReportTest : public ::testing::Test {
   bool savedKind = true;
 };
 
+// A message gets one dot at its end: none where it has one, and an empty message none.
 TEST_F(ReportTest, ReportNamesClassModuleAddressLocationAndMessageWithOneDot) {
+  const std::string head = " in module stowit at 0000ABCD." + LineEnd;
   EXPECT_EQ(Report(EInOutError("File access denied", 5), {"run.cpp", 42}),
-            "Exception EInOutError in module stowit at 0000ABCD." + LineEnd + "File: run.cpp Line#: 42" + LineEnd +
-                "File access denied.");
-}
-
-TEST_F(ReportTest, MessageEndingInADotGetsNoSecondOneAndAnEmptyMessageNone) {
-  EXPECT_EQ(Report(Exception("Stopped.")), "Exception Exception in module stowit at 0000ABCD." + LineEnd + "Stopped.");
-  EXPECT_EQ(Report(EControlC("")), "Exception EControlC in module stowit at 0000ABCD." + LineEnd);
+            "Exception EInOutError" + head + "File: run.cpp Line#: 42" + LineEnd + "File access denied.");
+  EXPECT_EQ(Report(Exception("Stopped.")), "Exception Exception" + head + "Stopped.");
+  EXPECT_EQ(Report(EControlC("")), "Exception EControlC" + head);
 }
 
 TEST_F(ReportTest, FailedCheckBeforeStartUpEndsWithTheStatusAsExitCode) {

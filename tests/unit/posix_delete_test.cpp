@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <vector>
 
 #include "platform/posix/internal.h"
 #include "test_support.h"
@@ -205,53 +206,44 @@ void DeleteThenCreate(const TempDir& dir) {
 TEST(DeleteTest, OnlyTheFileThatWasCopiedAsItWasIsDeletedAndEveryFileKeepsAName) {
   struct Case {
     const char* what;
-    Meddling meddling;
-    os::Status status;
+    int command;
+    void (*act)(const TempDir&);
     std::string left;   // doc.txt afterwards
     std::string aside;  // what the report names, and what lies there
   } cases[] = {
-      {"a file saved over the name, with a lease", {F_SETLEASE, 0, SaveOverTheName}, os::ErrorChangedMeanwhile,
-       "saved by an editor", ""},
-      {"a file saved over the name, without one", {F_SETLEASE, EINVAL, SaveOverTheName}, os::ErrorChangedMeanwhile,
-       "saved by an editor", ""},
-      {"a line appended after the copy's open, with a lease", {F_SETLEASE, 0, AppendALine},
-       os::ErrorChangedMeanwhile, "line 1\nline 2\n", ""},
-      {"a line appended after the copy's open, without one", {F_SETLEASE, EINVAL, AppendALine},
-       os::ErrorChangedMeanwhile, "line 1\nline 2\n", ""},
-      {"a same-size write in place, the clock still, with a lease", {F_SETLEASE, 0, WriteInPlace},
-       os::ErrorChangedMeanwhile, "LINE 1\n", ""},
-      {"a same-size write in place, the clock still, without one", {F_SETLEASE, EINVAL, WriteInPlace},
-       os::ErrorChangedMeanwhile, "LINE 1\n", ""},
-      {"deleted and created anew at the same time, with a lease", {F_SETLEASE, 0, DeleteThenCreate},
-       os::ErrorChangedMeanwhile, "other!\n", ""},
-      {"deleted and created anew at the same time, without one", {F_SETLEASE, EACCES, DeleteThenCreate},
-       os::ErrorChangedMeanwhile, "other!\n", ""},
-      {"the name taken while the original is aside", {F_GETLEASE, 0, TakeTheName}, os::ErrorChangedMeanwhile,
-       "a new log", "doc.txt.deleting"},
+      {"a file saved over the name", F_SETLEASE, SaveOverTheName, "saved by an editor", ""},
+      {"a line appended after the copy's open", F_SETLEASE, AppendALine, "line 1\nline 2\n", ""},
+      {"a same-size write in place, the clock still", F_SETLEASE, WriteInPlace, "LINE 1\n", ""},
+      {"deleted and created anew at the same time", F_SETLEASE, DeleteThenCreate, "other!\n", ""},
+      {"the name taken while the original is aside", F_GETLEASE, TakeTheName, "a new log", "doc.txt.deleting"},
   };
   LeaseSeam seam(MeddlingLease);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempDir dir;
-    dir.Write("doc.txt", "line 1\n");
-    struct stat before;
-    ASSERT_EQ(stat(dir.Path("doc.txt").c_str(), &before), 0);
-    meddled = &dir;
-    meddling = &c.meddling;
-    std::string keptAs;
-    EXPECT_EQ(HoldAndDelete(dir, "doc.txt", "line 1\n", keptAs), c.status);
-    meddling = nullptr;
-    EXPECT_EQ(dir.Read("doc.txt"), c.left);
-    EXPECT_EQ(keptAs, c.aside.empty() ? "" : dir.Path(c.aside));
-    if (!c.aside.empty()) {
-      EXPECT_EQ(dir.Read(c.aside), "line 1\n");
-    } else {
-      EXPECT_FALSE(fs::exists(dir.Path("doc.txt.deleting")));
-    }
-    // A file kept is the file itself, never a copy written back in its place.
-    struct stat after;
-    if (c.left.starts_with("line 1") && stat(dir.Path("doc.txt").c_str(), &after) == 0) {
-      EXPECT_EQ(after.st_ino, before.st_ino);
+    // With a lease, and without one to be had.
+    for (int refusal : c.command == F_SETLEASE ? std::vector<int>{0, EINVAL, EACCES} : std::vector<int>{0}) {
+      SCOPED_TRACE(testing::Message() << c.what << ", lease refused with " << refusal);
+      TempDir dir;
+      dir.Write("doc.txt", "line 1\n");
+      struct stat before;
+      ASSERT_EQ(stat(dir.Path("doc.txt").c_str(), &before), 0);
+      const Meddling m{c.command, refusal, c.act};
+      meddled = &dir;
+      meddling = &m;
+      std::string keptAs;
+      EXPECT_EQ(HoldAndDelete(dir, "doc.txt", "line 1\n", keptAs), os::ErrorChangedMeanwhile);
+      meddling = nullptr;
+      EXPECT_EQ(dir.Read("doc.txt"), c.left);
+      EXPECT_EQ(keptAs, c.aside.empty() ? "" : dir.Path(c.aside));
+      if (!c.aside.empty()) {
+        EXPECT_EQ(dir.Read(c.aside), "line 1\n");
+      } else {
+        EXPECT_FALSE(fs::exists(dir.Path("doc.txt.deleting")));
+      }
+      // A file kept is the file itself, never a copy written back in its place.
+      struct stat after;
+      if (c.left.starts_with("line 1") && stat(dir.Path("doc.txt").c_str(), &after) == 0) {
+        EXPECT_EQ(after.st_ino, before.st_ino);
+      }
     }
   }
 }

@@ -1,12 +1,10 @@
 // What the run makes of its arguments: the usage request, the options, the
-// source directory and the first usage line.
+// source directory and the first usage line. Whole runs over these arguments
+// are end to end (test_usage.py, test_listing.py, test_archive.py).
 #include "archiver/run.h"
 
 #include <vector>
 
-#include "runtime/console.h"
-#include "runtime/failure.h"
-#include "runtime/io_status.h"
 #include "runtime/paths.h"
 #include "test_support.h"
 
@@ -95,122 +93,6 @@ TEST(RunOptionsTest, SourceDirectoryEndsAtTheLastDirectoryByte) {
     SCOPED_TRACE(c.pattern);
     EXPECT_EQ(DirectoryPart(c.pattern), c.directory);
   }
-}
-
-// The run over scripted arguments, with every file-system call answered here
-// so that nothing is made on disk: folders cannot be made and nothing matches.
-class ScriptedRun : public ScriptedArguments {
- public:
-  // `argv`: the program's name, then its arguments.
-  explicit ScriptedRun(std::vector<std::string> argv) {
-    arguments.assign(argv.begin() + 1, argv.end());
-    path = ProgramPath;
-    today = {2026, 12, 7};
-  }
-  // Every folder is there to hold (a handle of no use), none can be made.
-  os::Status OpenFolder(os::Handle, const std::string&, os::Handle& out) override {
-    out = 1000;
-    return 0;
-  }
-  os::Status CreateFolder(os::Handle, const std::string& name, os::Handle&) override {
-    made.push_back(name);
-    return os::ErrorAccessDenied;
-  }
-  os::Status LookUp(os::Handle, const std::string&, os::FindData&) override { return os::ErrorFileNotFound; }
-  os::Status StartSearch(os::Handle, const std::string& pattern, os::Handle&, os::FindData&) override {
-    searched.push_back(pattern);
-    return os::ErrorFileNotFound;
-  }
-  os::Status FlushFolder(os::Handle) override { return 0; }
-  static constexpr const char* ProgramPath = "/opt/stowbox/stowit";
-
-  std::vector<std::string> made, searched;
-};
-
-class RunTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    savedOutput = StandardOutput;
-    savedHandler = ExitHandler;
-    IoStatus() = 0;
-  }
-  void TearDown() override {
-    StandardOutput = savedOutput;
-    ExitHandler = savedHandler;
-    IoStatus() = 0;
-  }
-
-  struct Outcome {
-    int32_t code = -1;
-    std::string out;
-    std::vector<std::string> made, searched;
-  };
-
-  Outcome Run(std::vector<std::string> arguments) {
-    Outcome outcome;
-    BindText(StandardOutput, "");
-    OpenTextOutput(StandardOutput);
-    EXPECT_EQ(os::Native().CreateFile(os::CurrentFolder, dir.Path("out"), os::AccessWrite, os::ShareRead | os::ShareWrite,
-                                      StandardOutput.handle),
-              0u);
-    ExitHandler = [] { CloseText(StandardOutput); };
-    {
-      ScriptedRun run(std::move(arguments));
-      try {
-        RunArchiver();
-      } catch (const CountingPlatform::Ended& ended) {
-        outcome.code = ended.code;
-      }
-      outcome.made = run.made;
-      outcome.searched = run.searched;
-    }
-    if (StandardOutput.state == FileState::OpenForTextOutput) CloseText(StandardOutput);
-    outcome.out = dir.Read("out");
-    return outcome;
-  }
-
-  TempDir dir;
-  TextFile savedOutput;
-  ExitProcedure savedHandler = nullptr;
-};
-
-const std::string EndOfLine = Rules.lineEnd;
-std::string Folder(const std::string& root) { return root + Rules.pathDelimiter + "2026120701"; }
-
-TEST_F(RunTest, DeleteSwitchFirstIsThePatternNotTheOption) {
-  Outcome r = Run({"prog", "/D", "backup"});
-  EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.searched, std::vector<std::string>{"/D"});
-  const std::string root = DirectoryPart("/D") + "backup";
-  EXPECT_EQ(r.out, "Archive folder : " + Folder(root) + EndOfLine);
-}
-
-TEST_F(RunTest, DeleteSwitchAfterThePatternAnnouncesTheDeletion) {
-  Outcome r = Run({"prog", "*.log", "/D", "backup"});
-  EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.made, (std::vector<std::string>{"backup", "2026120701"}));
-  EXPECT_EQ(r.searched, std::vector<std::string>{"*.log"});
-  EXPECT_EQ(r.out, "Archive folder : " + Folder("backup") + EndOfLine +
-                       "Original files will be deleted after archiving" + EndOfLine);
-}
-
-TEST_F(RunTest, SlashQuestionMarkFirstShowsOnlyTheUsage) {
-  const std::string first = UsageLine1(ScriptedRun::ProgramPath) + EndOfLine;
-  Outcome r = Run({"prog", "/?", "backup", "/d"});
-  EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.out.substr(0, first.size()), first);
-  EXPECT_TRUE(r.made.empty());
-  EXPECT_TRUE(r.searched.empty());
-  Outcome none = Run({"prog"});
-  EXPECT_EQ(none.code, 5);
-  EXPECT_EQ(none.out.substr(0, first.size()), first);
-}
-
-TEST_F(RunTest, SlashQuestionMarkWithMoreIsAPattern) {
-  Outcome r = Run({"prog", "/?x"});
-  EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.searched, std::vector<std::string>{"/?x"});
-  EXPECT_EQ(r.out, "Archive folder : " + Folder(DirectoryPart("/?x") + "Archive") + EndOfLine);
 }
 
 }  // namespace

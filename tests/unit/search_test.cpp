@@ -48,29 +48,67 @@ class SearchTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(SearchTest, FileMaskListsOnlyFilesAndAnyEntryMaskAddsDirectories) {
-  dir.Write("a.txt", "aa");
-  dir.Write("b.dat", "b");
+// What a pattern lists, and the status that ends the listing. A name without
+// wildcards is one look-up: the file system's own rule for case (case-blind on
+// Windows, exact on Linux), never a scan of the directory.
+TEST_F(SearchTest, PatternsListTheirEntriesAndEndWithTheirStatus) {
+  const Names files = {"Mixed.LOG", "a.b", "abbc", "abc", "ac", "noext"};
+  for (const std::string& name : files) dir.Write(name, "");
   fs::create_directory(dir.Path("sub"));
-
-  Listing files = List(dir.Path("*"), FileMask);
-  EXPECT_EQ(files.names, (Names{"a.txt", "b.dat"}));
-  EXPECT_EQ(files.endStatus, 18);
-
-  Listing all = List(dir.Path("*"), AnyEntryMask);
-  EXPECT_EQ(all.names, (Names{".", "..", "a.txt", "b.dat", "sub"}));
-  EXPECT_EQ(all.endStatus, 18);
+  Names all = {".", ".."};
+  all.insert(all.end(), files.begin(), files.end());
+  all.push_back("sub");
+  const struct {
+    std::string pattern;
+    Names names;
+    int32_t endStatus;
+    uint32_t mask = FileMask;
+  } cases[] = {
+      {"*", files, 18},
+      {"*", all, 18, AnyEntryMask},
+      {"*.*", files, 18},
+      {"a?c", {"abc"}, 18},
+      {"*.log", {"Mixed.LOG"}, 18},
+      {"A*C", {"abbc", "abc", "ac"}, 18},
+      {"Mixed.LOG", {"Mixed.LOG"}, 18},
+      {"MIXED.log", Posix ? Names{} : Names{"Mixed.LOG"}, Posix ? 2 : 18},
+      {"gone.txt", {}, 2},
+      {"zz*", {}, 2},
+      {std::string("nowhere") + Rules.pathDelimiter + "gone.txt", {}, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    Listing listing = List(dir.Path(c.pattern), c.mask);
+    EXPECT_EQ(listing.names, c.names);
+    EXPECT_EQ(listing.endStatus, c.endStatus);
+  }
 }
 
+// Hidden and read-only files are files all the same, and say so.
 TEST_F(SearchTest, EntryCarriesAttributesSizeAndLocalWriteDate) {
   dir.Write("one.txt", "12345");
   fs::create_directory(dir.Path("sub"));
+  std::string hidden = MakeHiddenFile(dir, "secret.txt", "x");
+  dir.Write("locked.txt", "y");
+  SetReadOnly(dir.Path("locked.txt"), true);
+  Names expected{hidden, "locked.txt", "one.txt"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(List(dir.Path("*"), FileMask).names, expected);
+  const struct {
+    std::string name;
+    uint32_t attributes;
+  } cases[] = {{"one.txt", 0}, {"sub", os::AttrDirectory}, {hidden, os::AttrHidden}, {"locked.txt", os::AttrReadOnly}};
   SearchEntry entry;
+  for (const auto& c : cases) {
+    StartSearch(dir.Path(c.name), AnyEntryMask, entry);
+    ASSERT_EQ(SearchStatus(), 0) << c.name;
+    EXPECT_EQ(entry.name, c.name);
+    EXPECT_EQ(entry.attributes & (os::AttrDirectory | os::AttrReadOnly | os::AttrHidden), c.attributes) << c.name;
+    EndSearch(entry);
+  }
+  SetReadOnly(dir.Path("locked.txt"), false);
   StartSearch(dir.Path("one.txt"), AnyEntryMask, entry);
-  ASSERT_EQ(SearchStatus(), 0);
-  EXPECT_EQ(entry.name, "one.txt");
   EXPECT_EQ(entry.size, 5);
-  EXPECT_EQ(entry.attributes & (os::AttrDirectory | os::AttrReadOnly), 0);
   // MS-DOS form, local time: the date word of a file written just now is today.
   os::LocalDate today = os::Native().Today();
   uint32_t date = entry.writeTime >> 16;
@@ -78,93 +116,43 @@ TEST_F(SearchTest, EntryCarriesAttributesSizeAndLocalWriteDate) {
   EXPECT_EQ(int32_t(date >> 5 & 15), today.month);
   EXPECT_EQ(int32_t(date & 31), today.day);
   EndSearch(entry);
-
-  StartSearch(dir.Path("sub"), AnyEntryMask, entry);
-  ASSERT_EQ(SearchStatus(), 0);
-  EXPECT_NE(entry.attributes & os::AttrDirectory, 0);
-  EndSearch(entry);
 }
 
-TEST_F(SearchTest, HiddenAndReadOnlyFilesMatchTheFileMask) {
-  std::string hidden = MakeHiddenFile(dir, "secret.txt", "x");
-  dir.Write("locked.txt", "y");
-  SetReadOnly(dir.Path("locked.txt"), true);
-
-  Names expected{hidden, "locked.txt"};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(List(dir.Path("*"), FileMask).names, expected);
-
-  SearchEntry entry;
-  StartSearch(dir.Path(hidden), FileMask, entry);
-  ASSERT_EQ(SearchStatus(), 0);
-  EXPECT_NE(entry.attributes & os::AttrHidden, 0);
-  EndSearch(entry);
-  StartSearch(dir.Path("locked.txt"), FileMask, entry);
-  ASSERT_EQ(SearchStatus(), 0);
-  EXPECT_NE(entry.attributes & os::AttrReadOnly, 0);
-  EndSearch(entry);
-  SetReadOnly(dir.Path("locked.txt"), false);
-}
-
-TEST_F(SearchTest, MissingDirectoryLeavesNoHandleAndEndingCallsNothing) {
-  CountingPlatform counting;
-  SearchEntry entry;
-  StartSearch(dir.Path("nowhere") + Rules.pathDelimiter + "*", FileMask, entry);
-  EXPECT_EQ(SearchStatus(), 3);
-  EXPECT_EQ(entry.osHandle, os::InvalidHandle);
-
-  EndSearch(entry);
-  EXPECT_EQ(SearchStatus(), 0);
-  EXPECT_EQ(counting.searchEnds, 0);
-}
-
-TEST_F(SearchTest, MissingNamesGiveFileOrPathNotFound) {
-  dir.Write("here.txt", "");
-  EXPECT_EQ(List(dir.Path("gone.txt"), FileMask).endStatus, 2);
-  EXPECT_EQ(List(dir.Path("zz*"), FileMask).endStatus, 2);
-  EXPECT_EQ(List(dir.Path("nowhere") + Rules.pathDelimiter + "gone.txt", FileMask).endStatus, 3);
-}
-
-TEST_F(SearchTest, OnlyDirectoriesMatchingGivesNoMoreFilesWithHandleReleased) {
+// A search that finds nothing releases its handle at once; an exhausted one
+// keeps it until ended. Ending twice ends the system's search once, or never.
+TEST_F(SearchTest, TheSystemsSearchIsEndedOnceWhateverTheListingsEnd) {
   fs::create_directory(dir.Path("sub1"));
   fs::create_directory(dir.Path("sub2"));
-  dir.Write("other.txt", "");
-  CountingPlatform counting;
-  SearchEntry entry;
-  StartSearch(dir.Path("sub*"), FileMask, entry);
-  EXPECT_EQ(SearchStatus(), 18);
-  EXPECT_EQ(entry.osHandle, os::InvalidHandle);
-  EXPECT_EQ(counting.searchEnds, 1);
-  EndSearch(entry);
-  EXPECT_EQ(counting.searchEnds, 1);
-}
-
-TEST_F(SearchTest, ExhaustedListingStaysOpenUntilEndedOnce) {
   dir.Write("only.txt", "");
-  CountingPlatform counting;
-  SearchEntry entry;
-  StartSearch(dir.Path("*.txt"), FileMask, entry);
-  ASSERT_EQ(SearchStatus(), 0);
-  ContinueSearch(entry);
-  EXPECT_EQ(SearchStatus(), 18);
-  EXPECT_NE(entry.osHandle, os::InvalidHandle);
-  EndSearch(entry);
-  EXPECT_EQ(SearchStatus(), 0);
-  EndSearch(entry);
-  EXPECT_EQ(SearchStatus(), 0);
-  EXPECT_EQ(counting.searchEnds, 1);
-}
-
-TEST_F(SearchTest, WildcardsFollowTheWindowsRules) {
-  for (const char* name : {"noext", "a.b", "abc", "ac", "abbc", "Mixed.LOG"}) dir.Write(name, "");
-  EXPECT_EQ(List(dir.Path("*.*"), FileMask).names, (Names{"Mixed.LOG", "a.b", "abbc", "abc", "ac", "noext"}));
-  EXPECT_EQ(List(dir.Path("a?c"), FileMask).names, (Names{"abc"}));
-  EXPECT_EQ(List(dir.Path("*.log"), FileMask).names, (Names{"Mixed.LOG"}));
-  // A name without wildcards is one look-up: the file system's own rule for case
-  // (case-blind on Windows, exact on Linux), never a scan of the directory.
-  EXPECT_EQ(List(dir.Path("MIXED.log"), FileMask).names, Posix ? Names{} : Names{"Mixed.LOG"});
-  EXPECT_EQ(List(dir.Path("Mixed.LOG"), FileMask).names, (Names{"Mixed.LOG"}));
-  EXPECT_EQ(List(dir.Path("A*C"), FileMask).names, (Names{"abbc", "abc", "ac"}));
+  const struct {
+    std::string pattern;
+    bool found;  // then listed to its end
+    int32_t status;
+    bool held;
+    int endsBefore, endsAfter;
+  } cases[] = {
+      {std::string("nowhere") + Rules.pathDelimiter + "*", false, 3, false, 0, 0},
+      {"sub*", false, 18, false, 1, 1},  // only directories match
+      {"*.txt", true, 18, true, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    CountingPlatform counting;
+    SearchEntry entry;
+    StartSearch(dir.Path(c.pattern), FileMask, entry);
+    if (c.found) {
+      ASSERT_EQ(SearchStatus(), 0);
+      ContinueSearch(entry);
+    }
+    EXPECT_EQ(SearchStatus(), c.status);
+    EXPECT_EQ(entry.osHandle != os::InvalidHandle, c.held);
+    EXPECT_EQ(counting.searchEnds, c.endsBefore);
+    for (int twice = 0; twice < 2; ++twice) {
+      EndSearch(entry);
+      EXPECT_EQ(SearchStatus(), 0);
+    }
+    EXPECT_EQ(counting.searchEnds, c.endsAfter);
+  }
 }
 
 // What a 32-bit build without 64-bit offsets and times gets wrong at once: a
@@ -241,20 +229,6 @@ TEST_F(SearchTest, ThousandsOfEntriesAreAllListed) {
   Listing files = List(dir.Path("*"), FileMask);
   EXPECT_EQ(files.names.size(), 2000u);
   EXPECT_EQ(files.endStatus, 18);
-}
-
-TEST_F(SearchTest, FifoIsListedButNeverOpened) {
-  if (!Posix) GTEST_SKIP() << "POSIX only";
-  std::string fifo = dir.Path("pipe.log");
-  ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
-  EXPECT_EQ(List(dir.Path("*.log"), FileMask).names, (Names{"pipe.log"}));
-
-  IoStatus() = 0;
-  BlockFile file;
-  BindName(file, fifo);
-  OpenExisting(file, 1);  // would wait for a writer if it opened the FIFO
-  EXPECT_EQ(TakeIoStatus(), 5);
-  EXPECT_EQ(file.state, FileState::Closed);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 // The real platform's conventions, whatever platform a test puts in front of it.
 inline const os::Conventions& Rules = os::Native().Rules();
 inline const bool Posix = Rules.pathDelimiter == '/';
+inline const std::string LineEnd = Rules.lineEnd;
 
 class TempDir {
  public:
