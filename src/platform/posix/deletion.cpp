@@ -225,8 +225,7 @@ Status SameContent(int fd, const Original& original) {
   for (off_t at = 0; result == 0;) {
     char* mine = buffers.get();
     char* theirs = mine + Chunk;
-    ssize_t n = direct ? pread(fd, mine, Chunk, at) : ReadAt(fd, mine, Chunk, at);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = ReadAt(fd, mine, Chunk, at);
     // A file system that takes the flag but not the read (or a short read
     // that left the offset unaligned): the cached pages are dropped instead.
     if (n < 0 && errno == EINVAL && direct) {

@@ -69,7 +69,6 @@ int OpenFlags(uint32_t access) {
   return (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
 }
 
-
 // The access ACL as the kernel stores it in its extended attribute: a
 // version, then entries of a tag, permission bits and an id, in tag order.
 constexpr const char* AccessAclName = "system.posix_acl_access";
@@ -148,6 +147,7 @@ bool MoreOpen(const struct stat& original, const struct stat& copy, bool aclSet)
   if (aclSet) allowed |= 070;
   return (copy.st_mode & 0666 & ~allowed) != 0;
 }
+
 }  // namespace
 
 FileStamp StampFrom(const struct stat& st) {
